@@ -1,0 +1,31 @@
+#include "controls.h"
+
+namespace ipsetter {
+
+void CheckBox::SetValue(int value) {
+  if (value == value_) return;
+  value_ = value;
+  peer_.ShowCheck(id_, value);
+  if (on_click) on_click();
+}
+
+void Timer::SetEnabled(bool on) {
+  // Switching on a running timer is no new start.
+  if (on == enabled_) return;
+  enabled_ = on;
+  Reschedule();
+}
+
+void Timer::SetInterval(unsigned interval_ms) {
+  interval_ = interval_ms;
+  Reschedule();
+}
+
+void Timer::Reschedule() {
+  if (Ticking())
+    peer_.StartTimer(id_, interval_);
+  else
+    peer_.StopTimer(id_);
+}
+
+}  // namespace ipsetter

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "management.h"
+
+namespace ipsetter::sim {
+
+struct NoCaseLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
+using PropertyMap = std::map<std::wstring, Value, NoCaseLess>;
+
+// A DHCP lease that arrives once the adapter has been read `after_reads` times after EnableDHCP.
+struct Lease {
+  int after_reads = 0;
+  PropertyMap properties;  // IPAddress, IPSubnet, DefaultIPGateway, DNSServerSearchOrder
+};
+
+struct Adapter {
+  // IPEnabled, DHCPEnabled, IPAddress, IPSubnet, DefaultIPGateway, DNSServerSearchOrder, ...
+  PropertyMap properties;
+  // Scripted method results by method name; a method not named returns 0.
+  std::map<std::wstring, std::uint32_t> results;
+  std::optional<Lease> lease;
+
+  // Reads since EnableDHCP while waiting for the lease; set by the network.
+  std::optional<int> reads_since_dhcp;
+};
+
+// An exception of the given code thrown at the nth (1-based) call of an operation:
+// bind, ExecQuery, property, EnableStatic, SetGateways, SetDNSServerSearchOrder, EnableDHCP,
+// Terminate.
+struct Fault {
+  std::wstring operation;
+  int nth = 1;
+  std::uint32_t code = kWbemGenericFailure;
+  std::wstring description;
+};
+
+// One recorded call. `target` is the moniker, the query text or the property name;
+// `adapter` the index of the adapter (or process) a read or method applies to, else -1.
+struct Call {
+  std::wstring operation;
+  std::wstring target;
+  int adapter = -1;
+  std::vector<Value> args;
+};
+
+// An in-memory management service that behaves like Windows' for the classes the program uses.
+class SimulatedNetwork : public ManagementLocator {
+ public:
+  std::vector<Adapter> adapters;
+  std::vector<std::wstring> processes;  // running process names
+  std::vector<Fault> faults;
+  std::vector<Call> calls;
+  // Runs inside every call, after it is recorded and before it takes effect.
+  std::function<void(const Call&)> on_call;
+
+  std::unique_ptr<ManagementService> Bind(const std::wstring& moniker) override;
+
+  // A program start outside the service (the on-screen keyboard).
+  void StartProcess(const std::wstring& name);
+
+  // How many calls of an operation were made so far.
+  int CountOf(const std::wstring& operation) const;
+
+  // Internal: records a call, runs on_call, throws an injected fault.
+  void Enter(Call call);
+
+ private:
+  std::map<std::wstring, int> counts_;
+};
+
+}  // namespace ipsetter::sim
