@@ -3,15 +3,18 @@
 namespace ipsetter {
 
 void CheckBox::SetValue(int value) {
-  if (value == value_) return;
+  if (value == value_)
+    return;
   value_ = value;
   peer_.ShowCheck(id_, value);
-  if (on_click) on_click();
+  if (on_click)
+    on_click();
 }
 
 void Timer::SetEnabled(bool on) {
   // Switching on a running timer is no new start.
-  if (on == enabled_) return;
+  if (on == enabled_)
+    return;
   enabled_ = on;
   Reschedule();
 }

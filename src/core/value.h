@@ -25,7 +25,8 @@ class Value {
   static Value Strings(const std::vector<std::wstring>& items) {
     Array a;
     a.reserve(items.size());
-    for (const auto& s : items) a.emplace_back(s);
+    for (const auto& s : items)
+      a.emplace_back(s);
     return Value(std::move(a));
   }
 

@@ -67,8 +67,13 @@ class Platform {
   virtual ~Platform() = default;
   virtual double ScreenWidthTwips() const = 0;
   virtual double ScreenHeightTwips() const = 0;
-  virtual void SetWindowPos(std::intptr_t hwnd, std::intptr_t insert_after, std::int32_t x, std::int32_t y,
-                            std::int32_t cx, std::int32_t cy, std::int32_t flags) = 0;
+  virtual void SetWindowPos(std::intptr_t hwnd,
+                            std::intptr_t insert_after,
+                            std::int32_t x,
+                            std::int32_t y,
+                            std::int32_t cx,
+                            std::int32_t cy,
+                            std::int32_t flags) = 0;
   // Starts the on-screen keyboard with a normal, activated window. Throws on failure.
   virtual void StartKeyboard() = 0;
 };

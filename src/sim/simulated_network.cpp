@@ -1,0 +1,388 @@
+#include "simulated_network.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <regex>
+
+namespace ipsetter::sim {
+
+namespace {
+
+std::wstring Lower(std::wstring s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+  return s;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return Lower(a) == Lower(b);
+}
+
+[[noreturn]] void Fail(std::uint32_t code, const wchar_t* description) {
+  throw ManagementError(code, description);
+}
+
+constexpr std::uint32_t kNotFound = 0x80041002;
+constexpr std::uint32_t kInvalidNamespace = 0x8004100E;
+constexpr std::uint32_t kInvalidClass = 0x80041010;
+constexpr std::uint32_t kInvalidQuery = 0x80041017;
+constexpr std::uint32_t kInvalidMethod = 0x8004102E;
+
+// Method results as Windows gives them.
+constexpr std::uint32_t kInvalidSubnetMask = 66;
+constexpr std::uint32_t kInvalidIpAddress = 70;
+constexpr std::uint32_t kInvalidGatewayAddress = 71;
+
+// A dotted quad, each part 0..255, as the stack accepts it.
+std::optional<std::uint32_t> ParseIpv4(const std::wstring& text) {
+  static const std::wregex pattern(L"(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})");
+  std::wsmatch m;
+  if (!std::regex_match(text, m, pattern))
+    return std::nullopt;
+  std::uint32_t value = 0;
+  for (int i = 1; i <= 4; ++i) {
+    const unsigned long part = std::stoul(m[i].str());
+    if (part > 255)
+      return std::nullopt;
+    value = (value << 8) | static_cast<std::uint32_t>(part);
+  }
+  return value;
+}
+
+bool IsUsableAddress(const std::wstring& text) {
+  const auto v = ParseIpv4(text);
+  return v && *v != 0 && *v != 0xFFFFFFFFu;
+}
+
+bool IsMask(const std::wstring& text) {
+  const auto v = ParseIpv4(text);
+  if (!v || *v == 0)
+    return false;
+  const std::uint32_t inverted = ~*v;
+  return (inverted & (inverted + 1)) == 0;  // ones, then zeros
+}
+
+bool AllOf(const std::vector<std::wstring>& items, bool (*ok)(const std::wstring&)) {
+  return !items.empty() && std::all_of(items.begin(), items.end(), ok);
+}
+
+Value IntegerArray(const std::vector<std::int16_t>& items) {
+  Value::Array a;
+  for (auto i : items)
+    a.emplace_back(static_cast<int>(i));
+  return Value(std::move(a));
+}
+
+// "Select <props> from <class> [where <condition>]"
+struct ParsedQuery {
+  std::vector<std::wstring> selected;  // empty: all
+  std::wstring class_name;
+  std::wstring condition;
+};
+
+std::wstring Trim(const std::wstring& s) {
+  const auto first = s.find_first_not_of(L" \t");
+  if (first == std::wstring::npos)
+    return L"";
+  return s.substr(first, s.find_last_not_of(L" \t") - first + 1);
+}
+
+ParsedQuery ParseQuery(const std::wstring& text) {
+  static const std::wregex pattern(L"\\s*select\\s+(.+?)\\s+from\\s+(\\w+)(?:\\s+where\\s+(.+?))?\\s*",
+                                   std::regex::icase);
+  std::wsmatch m;
+  if (!std::regex_match(text, m, pattern))
+    Fail(kInvalidQuery, L"Invalid query");
+  ParsedQuery q;
+  q.class_name = m[2].str();
+  q.condition = m[3].matched ? Trim(m[3].str()) : L"";
+  const std::wstring props = Trim(m[1].str());
+  if (props != L"*") {
+    std::wstring item;
+    for (wchar_t c : props + L",") {
+      if (c == L',') {
+        if (Trim(item).empty())
+          Fail(kInvalidQuery, L"Invalid query");
+        q.selected.push_back(Trim(item));
+        item.clear();
+      } else {
+        item += c;
+      }
+    }
+  }
+  return q;
+}
+
+bool Selected(const std::vector<std::wstring>& selected, const std::wstring& name) {
+  if (selected.empty())
+    return true;
+  return std::any_of(selected.begin(), selected.end(), [&](const auto& s) { return SameText(s, name); });
+}
+
+class AdapterObject : public ManagementObject {
+ public:
+  AdapterObject(SimulatedNetwork& net, int index, std::vector<std::wstring> selected)
+      : net_(net), index_(index), selected_(std::move(selected)) {}
+
+  Value Property(const std::wstring& name) override {
+    net_.Enter({L"property", name, index_, {}});
+    if (!Selected(selected_, name))
+      Fail(kNotFound, L"Not found");
+    const auto& props = adapter().properties;
+    const auto it = props.find(name);
+    return it == props.end() ? Value() : it->second;
+  }
+
+  std::uint32_t EnableStatic(const std::vector<std::wstring>& addresses,
+                             const std::vector<std::wstring>& masks) override {
+    net_.Enter({L"EnableStatic", L"", index_, {Value::Strings(addresses), Value::Strings(masks)}});
+    std::uint32_t result = Scripted(L"EnableStatic");
+    if (result == 0 && !AllOf(addresses, IsUsableAddress))
+      result = kInvalidIpAddress;
+    if (result == 0 && (masks.size() != addresses.size() || !AllOf(masks, IsMask)))
+      result = kInvalidSubnetMask;
+    if (result > 1)
+      return result;
+    auto& p = adapter().properties;
+    p[L"IPAddress"] = Value::Strings(addresses);
+    p[L"IPSubnet"] = Value::Strings(masks);
+    p[L"DHCPEnabled"] = false;
+    adapter().reads_since_dhcp.reset();
+    return result;
+  }
+
+  std::uint32_t SetGateways(const std::vector<std::wstring>& gateways,
+                            const std::vector<std::int16_t>& metrics) override {
+    net_.Enter({L"SetGateways", L"", index_, {Value::Strings(gateways), IntegerArray(metrics)}});
+    std::uint32_t result = Scripted(L"SetGateways");
+    // An empty entry removes the gateway, as the control panel does with an empty field.
+    std::vector<std::wstring> kept;
+    for (const auto& g : gateways)
+      if (!g.empty())
+        kept.push_back(g);
+    if (result == 0 && !kept.empty() && !AllOf(kept, IsUsableAddress))
+      result = kInvalidGatewayAddress;
+    if (result > 1)
+      return result;
+    auto& p = adapter().properties;
+    p[L"DefaultIPGateway"] = kept.empty() ? Value() : Value::Strings(kept);
+    p[L"GatewayCostMetric"] = kept.empty() ? Value() : IntegerArray(metrics);
+    return result;
+  }
+
+  std::uint32_t SetDNSServerSearchOrder(const std::vector<std::wstring>& servers) override {
+    net_.Enter({L"SetDNSServerSearchOrder", L"", index_, {Value::Strings(servers)}});
+    std::uint32_t result = Scripted(L"SetDNSServerSearchOrder");
+    if (result == 0 && !servers.empty() && !AllOf(servers, IsUsableAddress))
+      result = kInvalidIpAddress;
+    if (result > 1)
+      return result;
+    adapter().properties[L"DNSServerSearchOrder"] = servers.empty() ? Value() : Value::Strings(servers);
+    return result;
+  }
+
+  std::uint32_t SetDNSServerSearchOrder() override {
+    net_.Enter({L"SetDNSServerSearchOrder", L"", index_, {}});
+    const std::uint32_t result = Scripted(L"SetDNSServerSearchOrder");
+    if (result > 1)
+      return result;
+    adapter().properties[L"DNSServerSearchOrder"] = Value();
+    return result;
+  }
+
+  std::uint32_t EnableDHCP() override {
+    net_.Enter({L"EnableDHCP", L"", index_, {}});
+    const std::uint32_t result = Scripted(L"EnableDHCP");
+    if (result > 1)
+      return result;
+    auto& p = adapter().properties;
+    const Value dhcp = p[L"DHCPEnabled"];
+    if (dhcp.IsBool() && dhcp.AsBool())
+      return result;  // keeps its lease
+    p[L"DHCPEnabled"] = true;
+    p[L"IPAddress"] = Value::Strings({L"0.0.0.0"});
+    p[L"IPSubnet"] = Value::Strings({L"0.0.0.0"});
+    p[L"DefaultIPGateway"] = Value();
+    p[L"GatewayCostMetric"] = Value();
+    adapter().reads_since_dhcp = 0;
+    return result;
+  }
+
+  std::uint32_t Terminate() override {
+    net_.Enter({L"Terminate", L"", index_, {}});
+    Fail(kInvalidMethod, L"Invalid method");
+  }
+
+ private:
+  Adapter& adapter() { return net_.adapters.at(static_cast<size_t>(index_)); }
+  std::uint32_t Scripted(const wchar_t* method) {
+    const auto& results = adapter().results;
+    const auto it = results.find(method);
+    return it == results.end() ? 0 : it->second;
+  }
+
+  SimulatedNetwork& net_;
+  int index_;
+  std::vector<std::wstring> selected_;
+};
+
+class ProcessObject : public ManagementObject {
+ public:
+  ProcessObject(SimulatedNetwork& net, int index, std::wstring name, std::vector<std::wstring> selected)
+      : net_(net), index_(index), name_(std::move(name)), selected_(std::move(selected)) {}
+
+  Value Property(const std::wstring& name) override {
+    net_.Enter({L"property", name, index_, {}});
+    if (!Selected(selected_, name))
+      Fail(kNotFound, L"Not found");
+    if (SameText(name, L"Name"))
+      return name_;
+    return Value();
+  }
+  std::uint32_t EnableStatic(const std::vector<std::wstring>&, const std::vector<std::wstring>&) override {
+    return NotHere(L"EnableStatic");
+  }
+  std::uint32_t SetGateways(const std::vector<std::wstring>&, const std::vector<std::int16_t>&) override {
+    return NotHere(L"SetGateways");
+  }
+  std::uint32_t SetDNSServerSearchOrder(const std::vector<std::wstring>&) override {
+    return NotHere(L"SetDNSServerSearchOrder");
+  }
+  std::uint32_t SetDNSServerSearchOrder() override { return NotHere(L"SetDNSServerSearchOrder"); }
+  std::uint32_t EnableDHCP() override { return NotHere(L"EnableDHCP"); }
+
+  std::uint32_t Terminate() override {
+    net_.Enter({L"Terminate", name_, index_, {}});
+    auto& list = net_.processes;
+    const auto it = std::find_if(list.begin(), list.end(), [&](const auto& p) { return SameText(p, name_); });
+    if (it == list.end())
+      return 2;  // already gone: access denied, as Windows answers
+    list.erase(it);
+    return 0;
+  }
+
+ private:
+  std::uint32_t NotHere(const wchar_t* method) {
+    net_.Enter({method, name_, index_, {}});
+    Fail(kInvalidMethod, L"Invalid method");
+  }
+
+  SimulatedNetwork& net_;
+  int index_;
+  std::wstring name_;
+  std::vector<std::wstring> selected_;
+};
+
+// Names in: Name = 'a' OR Name = 'b' ...
+std::vector<std::wstring> ProcessNames(const std::wstring& condition) {
+  static const std::wregex term(L"\\s*name\\s*=\\s*'([^']*)'\\s*", std::regex::icase);
+  std::vector<std::wstring> names;
+  std::wstring rest = condition;
+  static const std::wregex or_split(L"\\s+or\\s+", std::regex::icase);
+  std::wsregex_token_iterator it(rest.begin(), rest.end(), or_split, -1), end;
+  for (; it != end; ++it) {
+    const std::wstring part = it->str();
+    std::wsmatch m;
+    if (!std::regex_match(part, m, term))
+      Fail(kInvalidQuery, L"Invalid query");
+    names.push_back(m[1].str());
+  }
+  return names;
+}
+
+class Service : public ManagementService {
+ public:
+  explicit Service(SimulatedNetwork& net) : net_(net) {}
+
+  ResultSet ExecQuery(const std::wstring& text) override {
+    net_.Enter({L"ExecQuery", text, -1, {}});
+    const ParsedQuery q = ParseQuery(text);
+    if (SameText(q.class_name, L"Win32_NetworkAdapterConfiguration"))
+      return Adapters(q);
+    if (SameText(q.class_name, L"Win32_Process"))
+      return Processes(q);
+    Fail(kInvalidClass, L"Invalid class");
+  }
+
+ private:
+  ResultSet Adapters(const ParsedQuery& q) {
+    static const std::wregex ip_enabled(L"IPEnabled\\s*=\\s*TRUE", std::regex::icase);
+    if (!q.condition.empty() && !std::regex_match(q.condition, ip_enabled))
+      Fail(kInvalidQuery, L"Invalid query");
+    ResultSet out;
+    for (size_t i = 0; i < net_.adapters.size(); ++i) {
+      Adapter& a = net_.adapters[i];
+      if (!q.condition.empty()) {
+        const auto it = a.properties.find(L"IPEnabled");
+        if (it == a.properties.end() || !(it->second.IsBool() && it->second.AsBool()))
+          continue;
+      }
+      CountRead(a);
+      out.push_back(std::make_unique<AdapterObject>(net_, static_cast<int>(i), q.selected));
+    }
+    return out;
+  }
+
+  // Waiting for a lease: the first `after_reads` reads still see 0.0.0.0.
+  static void CountRead(Adapter& a) {
+    if (!a.reads_since_dhcp || !a.lease)
+      return;
+    if (*a.reads_since_dhcp >= a.lease->after_reads) {
+      for (const auto& [name, value] : a.lease->properties)
+        a.properties[name] = value;
+      a.reads_since_dhcp.reset();
+      return;
+    }
+    ++*a.reads_since_dhcp;
+  }
+
+  ResultSet Processes(const ParsedQuery& q) {
+    const auto names = q.condition.empty() ? std::vector<std::wstring>() : ProcessNames(q.condition);
+    ResultSet out;
+    for (size_t i = 0; i < net_.processes.size(); ++i) {
+      const std::wstring& p = net_.processes[i];
+      const bool match = names.empty() || std::any_of(names.begin(), names.end(),
+                                                      [&](const auto& n) { return SameText(n, p); });
+      if (match)
+        out.push_back(std::make_unique<ProcessObject>(net_, static_cast<int>(i), p, q.selected));
+    }
+    return out;
+  }
+
+  SimulatedNetwork& net_;
+};
+
+}  // namespace
+
+bool NoCaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
+  return Lower(a) < Lower(b);
+}
+
+std::unique_ptr<ManagementService> SimulatedNetwork::Bind(const std::wstring& moniker) {
+  Enter({L"bind", moniker, -1, {}});
+  if (!SameText(moniker, L"winmgmts:\\\\.\\root\\cimv2") && !SameText(moniker, L"winmgmts:"))
+    Fail(kInvalidNamespace, L"Invalid namespace");
+  return std::make_unique<Service>(*this);
+}
+
+void SimulatedNetwork::StartProcess(const std::wstring& name) {
+  Enter({L"StartProcess", name, -1, {}});
+  processes.push_back(name);
+}
+
+int SimulatedNetwork::CountOf(const std::wstring& operation) const {
+  const auto it = counts_.find(operation);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+void SimulatedNetwork::Enter(Call call) {
+  const int n = ++counts_[call.operation];
+  calls.push_back(call);
+  if (on_call)
+    on_call(call);
+  for (const Fault& f : faults)
+    if (f.nth == n && SameText(f.operation, call.operation))
+      throw ManagementError(f.code, f.description);
+}
+
+}  // namespace ipsetter::sim
