@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,16 @@ using Id = ControlId;
 
 const Control& Get(Id id) {
   const Control* c = Find(id);
-  if (c == nullptr) throw std::runtime_error("control missing from the table");
+  if (c == nullptr)
+    throw std::runtime_error("control missing from the table");
   return *c;
+}
+
+std::string Narrow(const wchar_t* s) {
+  std::string out;
+  for (; *s != L'\0'; ++s)
+    out += static_cast<char>(*s);
+  return out;
 }
 
 PixelRect At(Id id, int dpi) {
@@ -25,7 +34,7 @@ TEST(LayoutTest, TableRowsCarryTheirIdsInZOrder) {
   const auto controls = Controls();
   ASSERT_EQ(controls.size(), 20u);
   for (std::size_t i = 0; i < controls.size(); ++i) {
-    EXPECT_EQ(static_cast<int>(controls[i].id), 101 + static_cast<int>(i)) << std::wstring(controls[i].name).size();
+    EXPECT_EQ(static_cast<int>(controls[i].id), 101 + static_cast<int>(i)) << Narrow(controls[i].name);
   }
   EXPECT_EQ(Find(static_cast<Id>(100)), nullptr);
   EXPECT_EQ(Find(static_cast<Id>(121)), nullptr);
@@ -59,7 +68,7 @@ TEST(LayoutTest, CaptionsTooltipsAndKinds) {
   };
   for (const Row& row : rows) {
     const Control& c = Get(row.id);
-    SCOPED_TRACE(std::string(c.name, c.name + std::wstring(c.name).size()));
+    SCOPED_TRACE(Narrow(c.name));
     EXPECT_EQ(c.kind, row.kind);
     EXPECT_EQ(std::wstring(c.caption), row.caption);
     if (row.tooltip == nullptr) {
@@ -71,25 +80,29 @@ TEST(LayoutTest, CaptionsTooltipsAndKinds) {
   }
   EXPECT_TRUE(Get(Id::cmdKeyboard).picture);
   int pictures = 0;
-  for (const Control& c : Controls()) pictures += c.picture ? 1 : 0;
+  for (const Control& c : Controls())
+    pictures += c.picture ? 1 : 0;
   EXPECT_EQ(pictures, 1);
 }
 
 TEST(LayoutTest, CreationOrderIsTabOrderWithTheFocusSinkBehindTheIpBox) {
   std::vector<Id> order;
-  for (const Control* c : CreationOrder()) order.push_back(c->id);
-  const std::vector<Id> expected = {
-      Id::txtIp,     Id::txtSubnet,  Id::txtGateway, Id::txtDns1,  Id::txtDns2,   Id::chkStatic, Id::cmdApply,
-      Id::cmdRefresh, Id::cmdExit,   Id::cmdKeyboard, Id::lblIp,  Id::lblSubnet, Id::lblGateway, Id::lblDns1,
-      Id::lblDns2,   Id::txtOver,    Id::lblStatus,  Id::txtStatus, Id::Text1};
+  for (const Control* c : CreationOrder())
+    order.push_back(c->id);
+  const std::vector<Id> expected = {Id::txtIp,      Id::txtSubnet,   Id::txtGateway, Id::txtDns1,
+                                    Id::txtDns2,    Id::chkStatic,   Id::cmdApply,   Id::cmdRefresh,
+                                    Id::cmdExit,    Id::cmdKeyboard, Id::lblIp,      Id::lblSubnet,
+                                    Id::lblGateway, Id::lblDns1,     Id::lblDns2,    Id::txtOver,
+                                    Id::lblStatus,  Id::txtStatus,   Id::Text1};
   EXPECT_EQ(order, expected);
 }
 
 TEST(LayoutTest, OnlyInputControlsTakeTabStopsAndOnlyAddressBoxesHaveBorders) {
-  const std::set<Id> tab_stops = {Id::txtIp,   Id::txtSubnet, Id::txtGateway, Id::txtDns1,   Id::txtDns2,
-                                  Id::chkStatic, Id::cmdApply, Id::cmdRefresh, Id::cmdExit, Id::cmdKeyboard,
-                                  Id::txtOver};
-  const std::set<Id> bordered = {Id::txtIp, Id::txtSubnet, Id::txtGateway, Id::txtDns1, Id::txtDns2, Id::txtOver};
+  const std::set<Id> tab_stops = {Id::txtIp,   Id::txtSubnet,   Id::txtGateway, Id::txtDns1,
+                                  Id::txtDns2, Id::chkStatic,   Id::cmdApply,   Id::cmdRefresh,
+                                  Id::cmdExit, Id::cmdKeyboard, Id::txtOver};
+  const std::set<Id> bordered = {Id::txtIp,   Id::txtSubnet, Id::txtGateway,
+                                 Id::txtDns1, Id::txtDns2,   Id::txtOver};
   for (const Control& c : Controls()) {
     EXPECT_EQ(c.tab_stop, tab_stops.count(c.id) == 1) << static_cast<int>(c.id);
     EXPECT_EQ(c.border, bordered.count(c.id) == 1) << static_cast<int>(c.id);
@@ -137,8 +150,8 @@ TEST(LayoutTest, TwipsToPixelsRoundsHalfAwayFromZero) {
     int pixels;
   };
   const Row rows[] = {
-      {4440, 96, 296}, {2880, 96, 192}, {4440, 144, 444}, {2880, 144, 288}, {125, 96, 8},
-      {7.5, 96, 1},    {7.4, 96, 0},    {-7.5, 96, -1},   {5407.5, 96, 360}, {5407.5, 144, 541},
+      {4440, 96, 296}, {2880, 96, 192}, {4440, 144, 444}, {2880, 144, 288},  {125, 96, 8},
+      {7.5, 96, 1},    {7.4, 96, 0},    {-7.5, 96, -1},   {5407.5, 96, 361}, {5407.5, 144, 541},
       {375, 144, 38},  {375, 120, 31},  {0, 192, 0},
   };
   for (const Row& row : rows) {
@@ -165,13 +178,13 @@ TEST(LayoutTest, PixelRectsAt96And144Dpi) {
     PixelRect at144;
   };
   const Row rows[] = {
-      {Id::Text1, {0, 176, 8, 25}, {0, 264, 13, 37}},
-      {Id::txtStatus, {8, 176, 297, 25}, {12, 264, 446, 37}},
+      {Id::Text1, {0, 176, 8, 25}, {0, 264, 13, 38}},
+      {Id::txtStatus, {8, 176, 297, 25}, {12, 264, 446, 38}},
       {Id::txtIp, {80, 16, 201, 25}, {120, 24, 302, 38}},
       {Id::txtDns2, {80, 112, 201, 25}, {120, 168, 302, 38}},
       {Id::txtOver, {112, 24, 17, 13}, {168, 36, 26, 20}},
       {Id::chkStatic, {6, 142, 49, 17}, {9, 213, 73, 25}},
-      {Id::lblStatus, {8, 157, 65, 10}, {12, 236, 97, 15}},
+      {Id::lblStatus, {8, 157, 65, 10}, {12, 236, 98, 15}},
       {Id::lblIp, {8, 24, 73, 17}, {12, 36, 110, 26}},
       {Id::cmdApply, {80, 144, 49, 25}, {120, 216, 74, 38}},
       {Id::cmdRefresh, {136, 144, 57, 25}, {204, 216, 86, 38}},
