@@ -183,7 +183,10 @@ class AdapterObject : public ManagementObject {
 
   std::uint32_t SetDNSServerSearchOrder() override {
     net_.Enter({L"SetDNSServerSearchOrder", L"", index_, {}});
-    const std::uint32_t result = Scripted(L"SetDNSServerSearchOrder");
+    // "SetDNSServerSearchOrder()" scripts the form without servers alone.
+    const std::uint32_t result = adapter().results.count(L"SetDNSServerSearchOrder()")
+                                     ? Scripted(L"SetDNSServerSearchOrder()")
+                                     : Scripted(L"SetDNSServerSearchOrder");
     if (result > 1)
       return result;
     adapter().properties[L"DNSServerSearchOrder"] = Value();

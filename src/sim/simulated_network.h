@@ -25,7 +25,8 @@ struct Lease {
 struct Adapter {
   // IPEnabled, DHCPEnabled, IPAddress, IPSubnet, DefaultIPGateway, DNSServerSearchOrder, ...
   PropertyMap properties;
-  // Scripted method results by method name; a method not named returns 0.
+  // Scripted method results by method name; a method not named returns 0. The key
+  // "SetDNSServerSearchOrder()" scripts the call without servers apart from the one with.
   std::map<std::wstring, std::uint32_t> results;
   std::optional<Lease> lease;
 
