@@ -1,0 +1,195 @@
+#!/bin/bash
+# End-to-end tests under Wine and Xvfb. Run as root (network namespaces), no stdin needed:
+#   timeout 600 scripts/e2e.sh            build, then every lane; ends with "N passed, N failed"
+#   E2E_FRESH=1 scripts/e2e.sh            recreate the Wine prefixes first
+#   scripts/e2e.sh plumbing               only the plumbing check with the stand-in window
+# Lanes, each with its own Wine prefix, wineserver and Xvfb (single instance is per wineserver):
+#   sim      ipsetter-sim.exe scenarios, with xdotool keystrokes and screenshots
+#   timeout  the 105 s time-out scenario, in parallel with the others
+#   real     ipsetter.exe against Wine's WMI, inside a network namespace built here
+# Build dir: build/e2e-mingw (E2E_BUILD overrides); screenshots in <build>/e2e-run/screenshots.
+set -u
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${E2E_BUILD:-$ROOT/build/e2e-mingw}
+RUN=$BUILD/e2e-run
+SHOTS=$RUN/screenshots
+# shellcheck source=scripts/wine-env.sh
+source "$ROOT/scripts/wine-env.sh"
+
+# Values of the namespace the real lane runs in; the driver expects what Wine must report.
+NS_IP0=10.77.1.2 NS_IP1=10.77.2.2 NS_MASK=255.255.255.0 NS_GW=10.77.1.1
+NS_DNS1=10.77.1.53 NS_DNS2=10.77.1.54
+
+# ---------------------------------------------------------------- one lane (runs in its own process)
+
+# Reads the driver's output, runs what it asks for (@@CMD n verb args), prints everything else.
+serve_driver() {
+  local sync=$1 line n rest verb args
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    case $line in
+      "@@CMD "*)
+        rest=${line#@@CMD }
+        n=${rest%% *}
+        rest=${rest#"$n" }
+        verb=${rest%% *}
+        args=${rest#"$verb"}
+        case $verb in
+          xdo) xdotool $args ;;
+          shot) import -window root "$SHOTS/${args# }.png" ;;
+          route-add) ip route add default via "$NS_GW" ;;
+          *) echo "script: unknown request $verb" ;;
+        esac
+        touch "$sync/done-$n"
+        ;;
+      *) printf '%s\n' "$line" ;;
+    esac
+  done
+}
+
+run_lane() {
+  local lane=$1 dir=$RUN/$1
+  mkdir -p "$dir/work" "$dir/sync" "$SHOTS"
+  rm -f "$dir/sync"/done-* "$dir/work"/*.rec
+  wine_env "$dir"
+  trap 'wine_cleanup' EXIT
+  trap 'exit 1' INT TERM
+  wine_server_kill
+  wine_prefix_init || { echo "0 passed, 1 failed"; return 1; }
+  xvfb_start || { echo "0 passed, 1 failed"; return 1; }
+
+  local driver exe args=()
+  driver=$(wine_path "$BUILD/tests/e2e/e2e-driver.exe")
+  case $lane in
+    plumbing) exe=$(wine_path "$BUILD/tests/e2e/e2e-plumbing-window.exe") ;;
+    sim | timeout) exe=$(wine_path "$BUILD/src/simexe/ipsetter-sim.exe") ;;
+    real)
+      # The keyboard must come from System32; a planted one beside the program must not run.
+      mkdir -p "$dir/app"
+      cp "$BUILD/src/win32/ipsetter.exe" "$BUILD/tests/e2e/osk.exe" "$dir/app/"
+      cp "$BUILD/tests/e2e/osk.exe" "$WINEPREFIX/drive_c/windows/system32/osk.exe"
+      exe=$(wine_path "$dir/app/ipsetter.exe")
+      args=("$NS_IP1" "$NS_MASK" "$NS_DNS1" "$NS_DNS2" "$NS_GW")
+      ;;
+  esac
+  local limit=300
+  [ "$lane" = timeout ] && limit=260
+  wine_run "$limit" "$driver" "$lane" "$exe" "$(wine_path "$dir/work")" "$(wine_path "$dir/sync")" "${args[@]}" \
+    2>"$dir/driver.stderr" | serve_driver "$dir/sync"
+}
+
+if [ "${1:-}" = --lane ]; then
+  run_lane "$2"
+  exit $?
+fi
+
+# ---------------------------------------------------------------- orchestration
+
+if [ "$(id -u)" != 0 ]; then
+  echo "scripts/e2e.sh must run as root (it builds network namespaces)" >&2
+  exit 2
+fi
+
+build() {
+  cmake --preset mingw -B "$BUILD" >"$RUN.build.log" 2>&1 &&
+    cmake --build "$BUILD" -j2 >>"$RUN.build.log" 2>&1
+}
+
+mkdir -p "$RUN"
+if ! build; then
+  tail -30 "$RUN.build.log"
+  echo "build failed"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+if [ -n "${E2E_FRESH:-}" ]; then
+  for p in "$RUN"/*/wine; do [ -d "$p" ] && wine_server_kill "$p"; done
+  rm -rf "$RUN"/sim "$RUN"/timeout "$RUN"/real "$RUN"/plumbing
+fi
+rm -rf "$SHOTS"
+mkdir -p "$SHOTS"
+
+NS=ipsetter-e2e-$$
+TIMEOUT_PID=
+SCRIPT_PASSED=0 SCRIPT_FAILED=0
+
+cleanup() {
+  [ -n "$TIMEOUT_PID" ] && kill "$TIMEOUT_PID" 2>/dev/null && wait "$TIMEOUT_PID" 2>/dev/null
+  if ip netns list 2>/dev/null | grep -qw "$NS"; then
+    ip netns pids "$NS" 2>/dev/null | while read -r pid; do kill "$pid" 2>/dev/null; done
+    ip netns delete "$NS"
+  fi
+  rm -rf "/etc/netns/$NS"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+check() {
+  if [ "$1" = 0 ]; then
+    SCRIPT_PASSED=$((SCRIPT_PASSED + 1))
+    echo "PASS $2"
+  else
+    SCRIPT_FAILED=$((SCRIPT_FAILED + 1))
+    echo "FAIL $2"
+  fi
+}
+
+lane_log() { printf '%s/%s.log' "$RUN" "$1"; }
+
+start=$(date +%s)
+if [ "${1:-}" = plumbing ]; then
+  lanes=(plumbing)
+  "$0" --lane plumbing 2>&1 | tee "$(lane_log plumbing)"
+else
+  lanes=(sim timeout real)
+  "$0" --lane timeout >"$(lane_log timeout)" 2>&1 &
+  TIMEOUT_PID=$!
+
+  echo "== lane sim"
+  "$0" --lane sim 2>&1 | tee "$(lane_log sim)"
+
+  echo "== lane real (network namespace $NS)"
+  ip netns add "$NS"
+  ip -n "$NS" link add veth0 type veth peer name veth1
+  ip -n "$NS" addr add "$NS_IP0/24" dev veth0
+  ip -n "$NS" addr add fd00:77::2/64 dev veth0 nodad
+  ip -n "$NS" addr add "$NS_IP1/24" dev veth1
+  ip -n "$NS" addr add fd00:78::2/64 dev veth1 nodad
+  for l in lo veth0 veth1; do ip -n "$NS" link set "$l" up; done
+  mkdir -p "/etc/netns/$NS"
+  printf 'nameserver %s\nnameserver %s\n' "$NS_DNS1" "$NS_DNS2" >"/etc/netns/$NS/resolv.conf"
+  before=$(ip -n "$NS" -o addr show)
+  # Wine's device process lives in the namespace of the prefix's first program: all of the
+  # lane, wineboot included, runs inside it.
+  ip netns exec "$NS" "$0" --lane real 2>&1 | tee "$(lane_log real)"
+  after=$(ip -n "$NS" -o addr show)
+  [ "$before" = "$after" ] && [ -n "$before" ]
+  check $? "real: adapters unchanged after the Apply (ip addr in the namespace before and after)"
+  [ "$(ip -n "$NS" route show default)" != "" ]
+  check $? "real: the default route the Refresh saw is in place"
+
+  if ! wait "$TIMEOUT_PID"; then :; fi
+  TIMEOUT_PID=
+  echo "== lane timeout"
+  cat "$(lane_log timeout)"
+fi
+
+echo "== summary ($(($(date +%s) - start)) s; screenshots in $SHOTS)"
+passed=$SCRIPT_PASSED failed=$SCRIPT_FAILED
+[ "${lanes[0]}" != plumbing ] && echo "script: $SCRIPT_PASSED passed, $SCRIPT_FAILED failed"
+for lane in "${lanes[@]}"; do
+  summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$(lane_log "$lane")" | tail -1)
+  if [ -z "$summary" ]; then
+    summary="0 passed, 1 failed"
+    echo "$lane: no summary from the driver (see $RUN/$lane/driver.stderr)"
+  fi
+  echo "$lane: $summary"
+  p=${summary%% passed*}
+  f=${summary#*, }
+  f=${f%% failed}
+  passed=$((passed + p))
+  failed=$((failed + f))
+done
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]

@@ -1,0 +1,103 @@
+# Sourceable helpers for running Windows programs under Wine in a private prefix with a private
+# X server. Usage:
+#   source scripts/wine-env.sh
+#   wine_env /abs/build/dir/prefix-name   # sets WINEPREFIX, HOME, XDG_* under that dir
+#   wine_prefix_init                       # wineboot, fonts, Managed=N (idempotent)
+#   xvfb_start; ...; xvfb_stop
+#   wine_cleanup                           # wineserver -k for every prefix used, Xvfb stopped
+# Every Wine call goes through wine_run, which wraps it in `timeout`.
+
+WINE_BIN=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
+
+WINE_ENV_PREFIXES=${WINE_ENV_PREFIXES:-}
+XVFB_PID=${XVFB_PID:-}
+
+# wine_env DIR: a private prefix at DIR/wine with HOME and XDG dirs beside it.
+wine_env() {
+  local dir=$1
+  mkdir -p "$dir/home" "$dir/xdg/config" "$dir/xdg/data" "$dir/xdg/cache" "$dir/xdg/runtime"
+  chmod 700 "$dir/xdg/runtime"
+  export WINEPREFIX=$dir/wine
+  export HOME=$dir/home
+  export XDG_CONFIG_HOME=$dir/xdg/config XDG_DATA_HOME=$dir/xdg/data
+  export XDG_CACHE_HOME=$dir/xdg/cache XDG_RUNTIME_DIR=$dir/xdg/runtime
+  case " $WINE_ENV_PREFIXES " in
+    *" $WINEPREFIX "*) ;;
+    *) WINE_ENV_PREFIXES="$WINE_ENV_PREFIXES $WINEPREFIX" ;;
+  esac
+}
+
+# wine_run SECONDS PROGRAM ARGS...: one Wine program, killed after SECONDS.
+wine_run() {
+  local secs=$1
+  shift
+  timeout -k 5 "$secs" "$WINE_BIN" "$@"
+}
+
+wine_server_kill() {
+  WINEPREFIX=${1:-$WINEPREFIX} timeout 20 "$WINESERVER" -k 2>/dev/null || true
+}
+
+wine_server_wait() {
+  timeout 60 "$WINESERVER" -w 2>/dev/null || true
+}
+
+# Creates the prefix once. Runs without DISPLAY (faster); the caller may wrap this in
+# `ip netns exec` so the prefix's device process lives in a namespace.
+wine_prefix_init() {
+  if [ ! -f "$WINEPREFIX/.e2e-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    DISPLAY= wine_run 120 wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; return 1; }
+    wine_server_wait
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    local reg=$WINEPREFIX/drive_c/e2e-x11.reg
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n' >"$reg"
+    DISPLAY= wine_run 60 regedit /S 'C:\e2e-x11.reg' >/dev/null 2>&1 || { echo "regedit failed" >&2; return 1; }
+    wine_server_wait
+    touch "$WINEPREFIX/.e2e-ready"
+  fi
+}
+
+# Unix path -> the Z: path Wine programs see.
+wine_path() {
+  printf 'Z:%s' "$1" | tr '/' '\\'
+}
+
+# Starts Xvfb on a free display (1024x768x24) and exports DISPLAY.
+xvfb_start() {
+  local fifo
+  fifo=$(mktemp -u /tmp/e2e-xvfb.XXXXXX)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  local display
+  if ! read -r -t 20 display <"$fifo"; then
+    rm -f "$fifo"
+    echo "Xvfb did not start" >&2
+    xvfb_stop
+    return 1
+  fi
+  rm -f "$fifo"
+  export DISPLAY=:$display
+}
+
+xvfb_stop() {
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=
+  fi
+}
+
+wine_cleanup() {
+  local p
+  for p in $WINE_ENV_PREFIXES; do
+    wine_server_kill "$p"
+  done
+  xvfb_stop
+}
