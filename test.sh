@@ -1,0 +1,49 @@
+#!/bin/bash
+# Installs what is missing, builds everything and runs every test:
+#   unit tests (native, then again under AddressSanitizer and UndefinedBehaviorSanitizer),
+#   the Windows cross build, and the end-to-end tests under Wine and Xvfb.
+# Ends with the runners' own summary lines.
+set -uo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+cd "$ROOT"
+LOGS=$ROOT/build/logs
+mkdir -p "$LOGS"
+
+fail() {
+  echo "test.sh: $*" >&2
+  exit 1
+}
+
+bash .ci/install-packages.sh || fail "could not install the packages"
+
+unit() {
+  local preset=$1
+  cmake --preset "$preset" >"$LOGS/configure-$preset.log" 2>&1 || { cat "$LOGS/configure-$preset.log"; fail "configure $preset"; }
+  cmake --build --preset "$preset" -j2 2>&1 | tail -n 40 >"$LOGS/build-$preset.log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { cat "$LOGS/build-$preset.log"; fail "build $preset"; }
+  ctest --preset "$preset" -j2 >"$LOGS/ctest-$preset.log" 2>&1
+  local rc=$?
+  grep -E "tests passed|tests failed|Total Test time" "$LOGS/ctest-$preset.log" | sed "s/^/[$preset] /"
+  if [ $rc -ne 0 ]; then
+    grep -E "\(Failed\)|\(Timeout\)|\*\*\*" "$LOGS/ctest-$preset.log" | head -n 40
+    fail "unit tests failed ($preset)"
+  fi
+}
+
+unit native
+unit native-sanitize
+
+cmake --preset mingw >"$LOGS/configure-mingw.log" 2>&1 || { cat "$LOGS/configure-mingw.log"; fail "configure mingw"; }
+cmake --build --preset mingw -j2 >"$LOGS/build-mingw.log" 2>&1 || { tail -n 60 "$LOGS/build-mingw.log"; fail "build mingw"; }
+echo "[mingw] built: $(cd build/mingw && find . -name '*.exe' -printf '%p ' )"
+
+E2E_BUILD=$ROOT/build/mingw timeout -k 10 1200 bash scripts/e2e.sh 2>&1 | tee "$LOGS/e2e.log"
+e2e_rc=${PIPESTATUS[0]}
+
+echo
+echo "== Summary =="
+for preset in native native-sanitize; do
+  grep -E "tests passed|tests failed" "$LOGS/ctest-$preset.log" | tail -n 1
+done
+tail -n 1 "$LOGS/e2e.log"
+exit "$e2e_rc"
