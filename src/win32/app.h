@@ -1,0 +1,14 @@
+#pragma once
+
+#include <windows.h>
+
+#include "management.h"
+#include "window_peer.h"
+
+namespace ipsetter {
+
+// mConfig.Main and the message loop: ends at once when another instance runs in this session,
+// otherwise creates, loads and runs the window until it is gone. Returns the exit code.
+int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Platform& platform);
+
+}  // namespace ipsetter

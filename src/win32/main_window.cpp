@@ -1,0 +1,474 @@
+#include "main_window.h"
+
+#include <commctrl.h>
+
+#include <cmath>
+
+#include "resource_ids.h"
+
+namespace ipsetter::win32 {
+namespace {
+
+using layout::ControlKind;
+
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
+constexpr UINT_PTR kTimerId = static_cast<UINT_PTR>(ControlId::Timer1);
+constexpr int kDefaultDpi = 96;
+
+COLORREF ToColorRef(const layout::Colour& colour) {
+  if (colour.source == layout::Colour::Source::Rgb)
+    return RGB(colour.r, colour.g, colour.b);
+  switch (colour.system) {
+    case layout::SystemColour::ButtonShadow:
+      return GetSysColor(COLOR_BTNSHADOW);
+    case layout::SystemColour::ButtonText:
+      return GetSysColor(COLOR_BTNTEXT);
+    case layout::SystemColour::ButtonFace:
+      break;
+  }
+  return GetSysColor(COLOR_BTNFACE);
+}
+
+bool IsDefault(const layout::Colour& colour) {
+  return colour.source == layout::Colour::Source::Default;
+}
+
+std::wstring WindowText(HWND hwnd) {
+  if (hwnd == nullptr)
+    return {};
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  const int copied = GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()));
+  text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  return text;
+}
+
+struct ChildClass {
+  const wchar_t* name;
+  DWORD style;
+  DWORD ex_style;
+};
+
+ChildClass ClassFor(const layout::Control& c) {
+  // Each control is a group of its own: arrow keys do not wander between buttons.
+  const DWORD tab = c.tab_stop ? WS_TABSTOP | WS_GROUP : 0;
+  switch (c.kind) {
+    case ControlKind::TextBox:
+      return {WC_EDITW, tab | ES_LEFT | ES_AUTOHSCROLL, c.border ? static_cast<DWORD>(WS_EX_CLIENTEDGE) : 0};
+    case ControlKind::Label:
+      return {WC_STATICW, SS_LEFT | SS_NOPREFIX, 0};
+    case ControlKind::CommandButton:
+      return {WC_BUTTONW, tab | BS_PUSHBUTTON | (c.picture ? BS_BITMAP : 0), 0};
+    case ControlKind::CheckBox:
+      // Not automatic: the form owns the value and shows it through ShowCheck.
+      return {WC_BUTTONW, tab | BS_CHECKBOX, 0};
+    case ControlKind::Timer:
+      break;
+  }
+  return {nullptr, 0, 0};
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
+
+MainWindow::~MainWindow() {
+  form_ = nullptr;
+  if (hwnd_ != nullptr)
+    DestroyWindow(hwnd_);
+  ReleaseFonts();
+  for (auto& [colour, brush] : brushes_)
+    DeleteObject(brush);
+  if (keyboard_bitmap_ != nullptr)
+    DeleteObject(keyboard_bitmap_);
+}
+
+bool MainWindow::Create() {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &MainWindow::WindowProc;
+  wc.hInstance = instance_;
+  wc.hIcon = static_cast<HICON>(
+      LoadImageW(instance_, MAKEINTRESOURCEW(IDI_IPSETTER), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  wc.hIconSm =
+      static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_IPSETTER), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  wc.lpszClassName = kWindowClassName;
+  if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    return false;
+
+  // Created hidden and empty; ApplyLayout sizes it once its DPI is known.
+  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"Ipsetter", kWindowStyle, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this) == nullptr) {
+    return false;
+  }
+  keyboard_bitmap_ = static_cast<HBITMAP>(
+      LoadImageW(instance_, MAKEINTRESOURCEW(IDB_KEYBOARD), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  if (!CreateControls()) {
+    DestroyWindow(hwnd_);
+    return false;
+  }
+  ApplyLayout(Dpi(), nullptr);
+  return true;
+}
+
+bool MainWindow::CreateControls() {
+  for (const layout::Control* c : layout::CreationOrder()) {
+    const ChildClass cls = ClassFor(*c);
+    if (cls.name == nullptr)
+      continue;
+    const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style;
+    HWND child = CreateWindowExW(cls.ex_style, cls.name, c->caption, style, 0, 0, 0, 0, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
+    if (child == nullptr)
+      return false;
+    if (c->picture && keyboard_bitmap_ != nullptr) {
+      SendMessageW(child, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(keyboard_bitmap_));
+    }
+  }
+  return true;
+}
+
+void MainWindow::CreateTooltips() {
+  if (hwnd_ == nullptr || tooltip_ != nullptr)
+    return;
+  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                             instance_, nullptr);
+  if (tooltip_ == nullptr)
+    return;
+  for (const layout::Control& c : layout::Controls()) {
+    if (c.tooltip == nullptr)
+      continue;
+    TTTOOLINFOW info{};
+    info.cbSize = sizeof(info);
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = hwnd_;
+    info.uId = reinterpret_cast<UINT_PTR>(Child(c.id));
+    info.lpszText = const_cast<wchar_t*>(c.tooltip);
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+  }
+}
+
+int MainWindow::Dpi() const {
+  const UINT dpi = hwnd_ != nullptr ? GetDpiForWindow(hwnd_) : 0;
+  return dpi != 0 ? static_cast<int>(dpi) : kDefaultDpi;
+}
+
+void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
+  RECT frame{0, 0, layout::TwipsToPixels(layout::kClientWidthTwips, dpi),
+             layout::TwipsToPixels(layout::kClientHeightTwips, dpi)};
+  AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi));
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  if (suggested != nullptr) {
+    SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  } else {
+    SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
+  std::vector<CachedFont> old_fonts = std::move(fonts_);
+  fonts_.clear();
+  for (const layout::Control* c : layout::CreationOrder()) {
+    HWND child = Child(c->id);
+    if (child == nullptr)
+      continue;
+    const layout::PixelRect r = layout::ToPixels(*c, dpi);
+    SetWindowPos(child, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), TRUE);
+  }
+  for (const CachedFont& f : old_fonts)
+    DeleteObject(f.handle);
+}
+
+HFONT MainWindow::FontFor(const layout::Font& font, int dpi) {
+  for (const CachedFont& f : fonts_) {
+    if (f.font.face == font.face && f.font.points == font.points && f.font.bold == font.bold)
+      return f.handle;
+  }
+  LOGFONTW lf{};
+  lf.lfHeight = -layout::FontHeightPixels(font.points, dpi);
+  lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  lf.lfQuality = DEFAULT_QUALITY;
+  lf.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+  lstrcpynW(lf.lfFaceName, font.face, LF_FACESIZE);
+  HFONT handle = CreateFontIndirectW(&lf);
+  if (handle != nullptr)
+    fonts_.push_back({font, handle});
+  return handle;
+}
+
+HBRUSH MainWindow::BrushFor(const layout::Colour& colour) {
+  if (colour.source == layout::Colour::Source::System) {
+    switch (colour.system) {
+      case layout::SystemColour::ButtonShadow:
+        return GetSysColorBrush(COLOR_BTNSHADOW);
+      case layout::SystemColour::ButtonText:
+        return GetSysColorBrush(COLOR_BTNTEXT);
+      case layout::SystemColour::ButtonFace:
+        break;
+    }
+    return GetSysColorBrush(COLOR_BTNFACE);
+  }
+  const COLORREF rgb = ToColorRef(colour);
+  for (const auto& [known, brush] : brushes_) {
+    if (known == rgb)
+      return brush;
+  }
+  HBRUSH brush = CreateSolidBrush(rgb);
+  if (brush != nullptr)
+    brushes_.emplace_back(rgb, brush);
+  return brush;
+}
+
+void MainWindow::ReleaseFonts() {
+  for (const CachedFont& f : fonts_)
+    DeleteObject(f.handle);
+  fonts_.clear();
+}
+
+HWND MainWindow::Child(ControlId id) const {
+  return hwnd_ != nullptr ? GetDlgItem(hwnd_, static_cast<int>(id)) : nullptr;
+}
+
+// Messages ------------------------------------------------------------------------------------
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  MainWindow* self = nullptr;
+  if (message == WM_NCCREATE) {
+    self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  } else {
+    self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  }
+  if (self == nullptr)
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+    self->tooltip_ = nullptr;
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+  try {
+    return self->HandleMessage(message, wparam, lparam);
+  } catch (...) {
+    // Nothing may unwind through the system's code.
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND:
+      // Only clicks of our own controls; Enter and Escape arrive as IDOK and IDCANCEL without one.
+      if (lparam != 0 && HIWORD(wparam) == BN_CLICKED)
+        OnCommand(LOWORD(wparam));
+      return 0;
+    case WM_TIMER:
+      if (wparam == kTimerId && timer_running_ && form_ != nullptr)
+        form_->OnTimerTick();
+      return 0;
+    case WM_CLOSE:
+      // The form unloads and then destroys the window itself.
+      if (form_ != nullptr) {
+        form_->OnClose();
+      } else {
+        DestroyWindow(hwnd_);
+      }
+      return 0;
+    case WM_DESTROY:
+      if (timer_running_)
+        KillTimer(hwnd_, kTimerId);
+      timer_running_ = false;
+      PostQuitMessage(0);
+      return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+      return OnControlColour(message, wparam, lparam);
+    case WM_ACTIVATE:
+      if (OnActivate(wparam))
+        return 0;
+      break;
+    case WM_SETFOCUS:
+      if (RestoreFocus())
+        return 0;
+      break;
+    case WM_DPICHANGED:
+      ApplyLayout(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd_, message, wparam, lparam);
+}
+
+void MainWindow::OnCommand(int id) {
+  if (form_ == nullptr)
+    return;
+  switch (static_cast<ControlId>(id)) {
+    case ControlId::cmdApply:
+      form_->OnApplyClick();
+      break;
+    case ControlId::cmdRefresh:
+      form_->OnRefreshClick();
+      break;
+    case ControlId::cmdExit:
+      form_->OnExitClick();
+      break;
+    case ControlId::cmdKeyboard:
+      form_->OnKeyboardClick();
+      break;
+    case ControlId::chkStatic:
+      form_->OnStaticClick();
+      break;
+    default:
+      break;
+  }
+}
+
+LRESULT MainWindow::OnControlColour(UINT message, WPARAM wparam, LPARAM lparam) {
+  const LRESULT standard = DefWindowProcW(hwnd_, message, wparam, lparam);
+  const layout::Control* c =
+      layout::Find(static_cast<ControlId>(GetDlgCtrlID(reinterpret_cast<HWND>(lparam))));
+  if (c == nullptr)
+    return standard;
+  HDC dc = reinterpret_cast<HDC>(wparam);
+  if (!IsDefault(c->text))
+    SetTextColor(dc, ToColorRef(c->text));
+  if (IsDefault(c->back))
+    return standard;
+  SetBkColor(dc, ToColorRef(c->back));
+  return reinterpret_cast<LRESULT>(BrushFor(c->back));
+}
+
+// The focus comes back to the control that had it when the window was last deactivated, or
+// goes to the first one in tab order, as in a dialog.
+bool MainWindow::OnActivate(WPARAM wparam) {
+  if (LOWORD(wparam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(hwnd_, focus))
+      last_focus_ = focus;
+    return false;
+  }
+  return !IsIconic(hwnd_) && RestoreFocus();
+}
+
+bool MainWindow::RestoreFocus() {
+  HWND target = last_focus_;
+  if (target == nullptr || !IsChild(hwnd_, target) || !IsWindowEnabled(target)) {
+    target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+  }
+  if (target == nullptr)
+    return false;
+  SetFocus(target);
+  return true;
+}
+
+// WindowPeer --------------------------------------------------------------------------------
+
+std::wstring MainWindow::Title() const {
+  return WindowText(hwnd_);
+}
+
+void MainWindow::SetTitle(const std::wstring& title) {
+  if (hwnd_ != nullptr)
+    SetWindowTextW(hwnd_, title.c_str());
+}
+
+void MainWindow::Show() {
+  if (hwnd_ != nullptr)
+    ShowWindow(hwnd_, SW_SHOW);
+}
+
+void MainWindow::Hide() {
+  if (hwnd_ != nullptr)
+    ShowWindow(hwnd_, SW_HIDE);
+}
+
+double MainWindow::OuterWidthTwips() const {
+  RECT r{};
+  if (hwnd_ != nullptr)
+    GetWindowRect(hwnd_, &r);
+  return layout::PixelsToTwips(r.right - r.left, Dpi());
+}
+
+double MainWindow::OuterHeightTwips() const {
+  RECT r{};
+  if (hwnd_ != nullptr)
+    GetWindowRect(hwnd_, &r);
+  return layout::PixelsToTwips(r.bottom - r.top, Dpi());
+}
+
+void MainWindow::SetLeftTwips(double left) {
+  RECT r{};
+  if (hwnd_ == nullptr || !GetWindowRect(hwnd_, &r))
+    return;
+  SetWindowPos(hwnd_, nullptr, layout::TwipsToPixels(left, Dpi()), r.top, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::SetTopTwips(double top) {
+  RECT r{};
+  if (hwnd_ == nullptr || !GetWindowRect(hwnd_, &r))
+    return;
+  SetWindowPos(hwnd_, nullptr, r.left, layout::TwipsToPixels(top, Dpi()), 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::intptr_t MainWindow::Handle() const {
+  return reinterpret_cast<std::intptr_t>(hwnd_);
+}
+
+void MainWindow::Destroy() {
+  if (hwnd_ != nullptr)
+    DestroyWindow(hwnd_);
+}
+
+std::wstring MainWindow::Text(ControlId id) const {
+  return WindowText(Child(id));
+}
+
+void MainWindow::SetText(ControlId id, const std::wstring& text) {
+  if (HWND child = Child(id); child != nullptr)
+    SetWindowTextW(child, text.c_str());
+}
+
+bool MainWindow::Enabled(ControlId id) const {
+  HWND child = Child(id);
+  return child != nullptr && IsWindowEnabled(child);
+}
+
+void MainWindow::SetEnabled(ControlId id, bool enabled) {
+  if (HWND child = Child(id); child != nullptr)
+    EnableWindow(child, enabled ? TRUE : FALSE);
+}
+
+void MainWindow::ShowCheck(ControlId id, int value) {
+  if (HWND child = Child(id); child != nullptr)
+    SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+}
+
+void MainWindow::Focus(ControlId id) {
+  if (HWND child = Child(id); child != nullptr)
+    SetFocus(child);
+}
+
+void MainWindow::StartTimer(ControlId id, unsigned interval_ms) {
+  if (id != ControlId::Timer1 || hwnd_ == nullptr)
+    return;
+  timer_running_ = SetTimer(hwnd_, kTimerId, interval_ms, nullptr) != 0;
+}
+
+void MainWindow::StopTimer(ControlId id) {
+  if (id != ControlId::Timer1 || hwnd_ == nullptr)
+    return;
+  KillTimer(hwnd_, kTimerId);
+  timer_running_ = false;
+}
+
+}  // namespace ipsetter::win32

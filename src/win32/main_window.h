@@ -1,0 +1,86 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frm_ipsetter.h"
+#include "layout.h"
+#include "window_peer.h"
+
+namespace ipsetter::win32 {
+
+inline constexpr wchar_t kWindowClassName[] = L"frmIpsetter";
+
+// The one window on real HWNDs. It turns window messages into the form's On* calls and the
+// form's requests into window calls; the logic stays in core.
+class MainWindow final : public WindowPeer {
+ public:
+  explicit MainWindow(HINSTANCE instance);
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Creates the window hidden, with all its controls, at the DPI of where it is created.
+  bool Create();
+  // Events go to this form from now on; nullptr stops them.
+  void SetForm(frmIpsetter* form) { form_ = form; }
+  // Call once the window is topmost: Wine will not make a window topmost that owns a popup.
+  void CreateTooltips();
+  HWND hwnd() const { return hwnd_; }
+  int Dpi() const;
+
+  // WindowPeer
+  std::wstring Title() const override;
+  void SetTitle(const std::wstring& title) override;
+  void Show() override;
+  void Hide() override;
+  double OuterWidthTwips() const override;
+  double OuterHeightTwips() const override;
+  void SetLeftTwips(double left) override;
+  void SetTopTwips(double top) override;
+  std::intptr_t Handle() const override;
+  void Destroy() override;
+  std::wstring Text(ControlId id) const override;
+  void SetText(ControlId id, const std::wstring& text) override;
+  bool Enabled(ControlId id) const override;
+  void SetEnabled(ControlId id, bool enabled) override;
+  void ShowCheck(ControlId id, int value) override;
+  void Focus(ControlId id) override;
+  void StartTimer(ControlId id, unsigned interval_ms) override;
+  void StopTimer(ControlId id) override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void OnCommand(int id);
+  LRESULT OnControlColour(UINT message, WPARAM wparam, LPARAM lparam);
+  bool OnActivate(WPARAM wparam);
+  bool RestoreFocus();
+  bool CreateControls();
+  // Places the window's client area and every control for this DPI and sets their fonts.
+  void ApplyLayout(int dpi, const RECT* suggested);
+  HFONT FontFor(const layout::Font& font, int dpi);
+  HBRUSH BrushFor(const layout::Colour& colour);
+  void ReleaseFonts();
+  HWND Child(ControlId id) const;
+
+  HINSTANCE instance_;
+  HWND hwnd_ = nullptr;
+  HWND tooltip_ = nullptr;
+  HWND last_focus_ = nullptr;
+  HBITMAP keyboard_bitmap_ = nullptr;
+  frmIpsetter* form_ = nullptr;
+  bool timer_running_ = false;
+  struct CachedFont {
+    layout::Font font;
+    HFONT handle;
+  };
+  std::vector<CachedFont> fonts_;
+  std::vector<std::pair<COLORREF, HBRUSH>> brushes_;
+};
+
+}  // namespace ipsetter::win32

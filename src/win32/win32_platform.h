@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+#include "window_peer.h"
+
+namespace ipsetter {
+
+// The screen, window placement and program start of the real system. StartKeyboard is virtual so
+// that a test build can record the start instead.
+class Win32Platform : public Platform {
+ public:
+  double ScreenWidthTwips() const override;
+  double ScreenHeightTwips() const override;
+  void SetWindowPos(std::intptr_t hwnd,
+                    std::intptr_t insert_after,
+                    std::int32_t x,
+                    std::int32_t y,
+                    std::int32_t cx,
+                    std::int32_t cy,
+                    std::int32_t flags) override;
+  // Starts System32\osk.exe; throws ManagementError when it cannot.
+  void StartKeyboard() override;
+};
+
+}  // namespace ipsetter
