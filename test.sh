@@ -37,6 +37,10 @@ cmake --preset mingw >"$LOGS/configure-mingw.log" 2>&1 || { cat "$LOGS/configure
 cmake --build --preset mingw -j2 >"$LOGS/build-mingw.log" 2>&1 || { tail -n 60 "$LOGS/build-mingw.log"; fail "build mingw"; }
 echo "[mingw] built: $(cd build/mingw && find . -name '*.exe' -printf '%p ' )"
 
+timeout -k 10 300 bash tests/program_file/run.sh "$ROOT/build/mingw" >"$LOGS/program-file.log" 2>&1
+pf_rc=$?
+cat "$LOGS/program-file.log"
+
 E2E_BUILD=$ROOT/build/mingw timeout -k 10 1200 bash scripts/e2e.sh 2>&1 | tee "$LOGS/e2e.log"
 e2e_rc=${PIPESTATUS[0]}
 
@@ -45,5 +49,7 @@ echo "== Summary =="
 for preset in native native-sanitize; do
   grep -E "tests passed|tests failed" "$LOGS/ctest-$preset.log" | tail -n 1
 done
+echo "program-file: $(tail -n 1 "$LOGS/program-file.log")"
 tail -n 1 "$LOGS/e2e.log"
+[ "$pf_rc" -eq 0 ] || exit "$pf_rc"
 exit "$e2e_rc"
