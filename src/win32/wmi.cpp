@@ -4,6 +4,7 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string_view>
 #include <utility>
@@ -150,6 +151,7 @@ Value ArrayToValue(SAFEARRAY* array, VARTYPE type) {
     return Value();
   if (type != VT_VARIANT) {
     VARIANT probe;
+    VariantInit(&probe);
     if (!ElementSlot(probe, type))
       ThrowTypeMismatchError();
   }

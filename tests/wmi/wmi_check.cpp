@@ -3,6 +3,8 @@
 //   wmi_check live   talks to the real service and prints one line per fact for run.sh to assert
 //   wmi_check sleep  idles; run.sh copies this exe to osk.exe and msswchx.exe to have processes to find
 
+#include <fcntl.h>
+#include <io.h>
 #include <wbemidl.h>
 #include <windows.h>
 #include <wrl/client.h>
@@ -618,6 +620,8 @@ int RunLive() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // "\n", not "\r\n": the script compares whole lines.
+  _setmode(_fileno(stdout), _O_BINARY);
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"unit")
     return RunUnit();
