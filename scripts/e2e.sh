@@ -3,6 +3,7 @@
 #   timeout 600 scripts/e2e.sh            build, then every lane; ends with "N passed, N failed"
 #   E2E_FRESH=1 scripts/e2e.sh            recreate the Wine prefixes first
 #   scripts/e2e.sh plumbing               only the plumbing check with the stand-in window
+#   E2E_ONLY=startup scripts/e2e.sh --lane sim   one lane, no build; sim scenarios named *startup*
 # Lanes, each with its own Wine prefix, wineserver and Xvfb (single instance is per wineserver):
 #   sim      ipsetter-sim.exe scenarios, with xdotool keystrokes and screenshots
 #   timeout  the 105 s time-out scenario, in parallel with the others
@@ -63,7 +64,10 @@ run_lane() {
   driver=$(wine_path "$BUILD/tests/e2e/e2e-driver.exe")
   case $lane in
     plumbing) exe=$(wine_path "$BUILD/tests/e2e/e2e-plumbing-window.exe") ;;
-    sim | timeout) exe=$(wine_path "$BUILD/src/simexe/ipsetter-sim.exe") ;;
+    sim | timeout)
+      exe=$(wine_path "$BUILD/src/simexe/ipsetter-sim.exe")
+      [ -n "${E2E_ONLY:-}" ] && args=("$E2E_ONLY")
+      ;;
     real)
       # The keyboard must come from System32; a planted one beside the program must not run.
       mkdir -p "$dir/app"

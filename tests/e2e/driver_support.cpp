@@ -161,6 +161,21 @@ int App::FocusId() const {
   return GetDlgCtrlID(info.hwndFocus);
 }
 
+std::string App::FocusInfo() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(hwnd_, nullptr), &info);
+  auto name = [&](HWND w) -> std::string {
+    if (!w)
+      return "none";
+    if (w == hwnd_)
+      return "window";
+    return IsChild(hwnd_, w) ? "control " + std::to_string(GetDlgCtrlID(w)) : "other";
+  };
+  return "focus " + name(info.hwndFocus) + ", active " + name(info.hwndActive) + ", foreground " +
+         name(GetForegroundWindow());
+}
+
 bool App::WaitTitle(const std::wstring& title, DWORD timeout_ms) const {
   return WaitUntil([&] { return Title() == title; }, timeout_ms);
 }

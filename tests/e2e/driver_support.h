@@ -75,6 +75,8 @@ class App {
   bool SetText(int id, const std::wstring& text) const;
   // Control id holding the keyboard focus in the window's thread, 0 for none.
   int FocusId() const;
+  // Focus, active and foreground windows, for failure messages.
+  std::string FocusInfo() const;
   bool WaitTitle(const std::wstring& title, DWORD timeout_ms) const;
   bool Running() const;
   // Waits for the process to end; fills its exit code.

@@ -2,7 +2,7 @@
 // window from outside, through window messages, and through real keystrokes that the calling
 // script sends with xdotool on request (see Script).
 //
-//   e2e-driver.exe sim      SIM_EXE WORK_DIR SYNC_DIR
+//   e2e-driver.exe sim      SIM_EXE WORK_DIR SYNC_DIR [NAME_PART]
 //   e2e-driver.exe timeout  SIM_EXE WORK_DIR SYNC_DIR
 //   e2e-driver.exe real     EXE     WORK_DIR SYNC_DIR IP MASK DNS1 DNS2 GATEWAY
 //   e2e-driver.exe plumbing EXE     WORK_DIR SYNC_DIR
@@ -262,18 +262,24 @@ class SimSuite {
     r_.Equal(static_cast<long long>(IpsetterWindows().size()), 1, "second start: still one window");
     r_.Check(!second.Exists(), "second start made no management call");
 
+    // A freshly started window takes keys at once: the focus is on its first usable control.
+    r_.Check(WaitUntil([&] { return app.FocusId() == kChkStatic; }, 1000),
+             "after start the focus is on the first usable control (Static box)", app.FocusInfo());
+
+    // A real mouse click on Refresh; the command parks the focus in the sink.
+    rec.Mark();
+    RECT rc{};
+    GetWindowRect(app.Ctl(kCmdRefresh), &rc);
+    script_.Run("xdo mousemove " + std::to_string((rc.left + rc.right) / 2) + " " +
+                std::to_string((rc.top + rc.bottom) / 2) + " click 1");
+    r_.Check(WaitUntil([&] { return rec.SinceMark().size() >= 4 && app.Title() == L"Ipsetter"; }, 5000),
+             "mouse click on Refresh: read, poll, \"Ipsetter\"", "title \"" + Utf8(app.Title()) + "\"");
+    r_.Calls(rec.SinceMark(), Join({kGetInfo, kGetInfo}), "mouse click on Refresh: calls");
+    r_.Equal(app.FocusId(), kTxtOver, "mouse click on Refresh: focus in the sink");
+
     // Tab order with the address boxes and Apply off: they are skipped.
-    const bool reached = WaitUntil(
-        [&] {
-          if (app.FocusId() == kChkStatic)
-            return true;
-          script_.Keys("Tab");
-          return false;
-        },
-        15000);
-    if (!r_.Check(reached, "Tab reaches the Static box", "focus id " + std::to_string(app.FocusId())))
-      return;
-    TabCycle(app, {kCmdRefresh, kCmdExit, kCmdKeyboard, kTxtOver, kChkStatic}, "Tab order, DHCP shown");
+    TabCycle(app, {kChkStatic, kCmdRefresh, kCmdExit, kCmdKeyboard, kTxtOver, kChkStatic},
+             "Tab order, DHCP shown");
 
     rec.Mark();
     script_.Keys("alt+a");
@@ -344,7 +350,7 @@ class SimSuite {
     std::string want;
     for (int id : order)
       want.append(" ").append(std::to_string(id));
-    r_.Check(ok, what + ":" + want, "focus went" + got);
+    r_.Check(ok, what + ":" + want, "focus went" + got + "; " + app.FocusInfo());
   }
 
   void ApplyStatic() {
@@ -696,25 +702,42 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring suite = argv[1], exe = argv[2], work = argv[3];
   Script script(report, argv[4]);
   if (suite == L"sim") {
+    // An optional fifth argument runs only the scenarios whose name contains it.
+    const std::wstring only = argc > 5 ? argv[5] : L"";
+    auto run = [&](const wchar_t* name) {
+      return only.empty() || std::wstring(name).find(only) != std::wstring::npos;
+    };
     SimSuite s(report, script, exe, work);
-    s.BadScenarios();
-    s.StartupAndKeyboardUse();
-    s.ApplyStatic();
-    s.StaticFailsThenLease(
-        "mask-66", kTxtSubnet, L"255.0.255.0", L"Invalid Subnet Mask - Trying DHCP ..",
-        {R"(EnableStatic #0 [["192.168.10.20"],["255.0.255.0"]])", R"(SetGateways #0 [["192.168.10.1"],[1]])",
-         R"(SetDNSServerSearchOrder #0 [["192.168.10.1","192.168.10.2"]])"});
-    s.StaticFailsThenLease("dns-70", kTxtDns1, L"192.168.10.300", L"Invalid DNS Address - Trying DHCP ..",
-                           {R"(EnableStatic #0 [["192.168.10.20"],["255.255.255.0"]])",
-                            R"(SetGateways #0 [["192.168.10.1"],[1]])",
-                            R"(SetDNSServerSearchOrder #0 [["192.168.10.300","192.168.10.2"]])"});
-    s.DhcpFails();
-    s.RefreshWithoutGateway();
-    s.CloseThroughFrame("close-wm-close", WM_CLOSE, 0);
-    s.CloseThroughFrame("close-sc-close", WM_SYSCOMMAND, SC_CLOSE);
-    s.Keyboard();
-    s.FaultInTick();
-    s.FaultAtLoad();
+    if (run(L"bad"))
+      s.BadScenarios();
+    if (run(L"startup"))
+      s.StartupAndKeyboardUse();
+    if (run(L"apply-static"))
+      s.ApplyStatic();
+    if (run(L"mask-66"))
+      s.StaticFailsThenLease("mask-66", kTxtSubnet, L"255.0.255.0", L"Invalid Subnet Mask - Trying DHCP ..",
+                             {R"(EnableStatic #0 [["192.168.10.20"],["255.0.255.0"]])",
+                              R"(SetGateways #0 [["192.168.10.1"],[1]])",
+                              R"(SetDNSServerSearchOrder #0 [["192.168.10.1","192.168.10.2"]])"});
+    if (run(L"dns-70"))
+      s.StaticFailsThenLease("dns-70", kTxtDns1, L"192.168.10.300", L"Invalid DNS Address - Trying DHCP ..",
+                             {R"(EnableStatic #0 [["192.168.10.20"],["255.255.255.0"]])",
+                              R"(SetGateways #0 [["192.168.10.1"],[1]])",
+                              R"(SetDNSServerSearchOrder #0 [["192.168.10.300","192.168.10.2"]])"});
+    if (run(L"dhcp-fails"))
+      s.DhcpFails();
+    if (run(L"refresh-no-gateway"))
+      s.RefreshWithoutGateway();
+    if (run(L"close-wm-close"))
+      s.CloseThroughFrame("close-wm-close", WM_CLOSE, 0);
+    if (run(L"close-sc-close"))
+      s.CloseThroughFrame("close-sc-close", WM_SYSCOMMAND, SC_CLOSE);
+    if (run(L"keyboard"))
+      s.Keyboard();
+    if (run(L"fault-tick"))
+      s.FaultInTick();
+    if (run(L"fault-load"))
+      s.FaultAtLoad();
   } else if (suite == L"timeout") {
     SimSuite(report, script, exe, work).Timeout();
   } else if (suite == L"real" && argc == 10) {
