@@ -158,16 +158,25 @@ int MainWindow::Dpi() const {
 }
 
 void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
-  RECT frame{0, 0, layout::TwipsToPixels(layout::kClientWidthTwips, dpi),
-             layout::TwipsToPixels(layout::kClientHeightTwips, dpi)};
+  const int client_width = layout::TwipsToPixels(layout::kClientWidthTwips, dpi);
+  const int client_height = layout::TwipsToPixels(layout::kClientHeightTwips, dpi);
+  RECT frame{0, 0, client_width, client_height};
   AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi));
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  if (suggested != nullptr) {
-    SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, width, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-  } else {
-    SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  int width = frame.right - frame.left;
+  int height = frame.bottom - frame.top;
+  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+  const int x = suggested != nullptr ? suggested->left : 0;
+  const int y = suggested != nullptr ? suggested->top : 0;
+  if (suggested == nullptr)
+    flags |= SWP_NOMOVE;
+  SetWindowPos(hwnd_, nullptr, x, y, width, height, flags);
+  // The frame the system really draws decides; correct by what the client area came out as.
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  if (client.right != client_width || client.bottom != client_height) {
+    width += client_width - client.right;
+    height += client_height - client.bottom;
+    SetWindowPos(hwnd_, nullptr, x, y, width, height, flags);
   }
 
   std::vector<CachedFont> old_fonts = std::move(fonts_);

@@ -1,0 +1,496 @@
+// Checks the window layer on real HWNDs, in-process, under Wine or Windows: the controls as the
+// table makes them, the peer operations, and the routing of messages into the form.
+// Prints one line per check and "N passed, N failed"; exit code 1 on any failure.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app.h"
+#include "frm_ipsetter.h"
+#include "layout.h"
+#include "main_window.h"
+#include "simulated_network.h"
+#include "win32_platform.h"
+
+namespace {
+
+using ipsetter::ControlId;
+using ipsetter::Value;
+namespace layout = ipsetter::layout;
+
+int passed = 0;
+int failed = 0;
+
+void Check(bool ok, const std::string& what, const std::string& detail = {}) {
+  (ok ? passed : failed)++;
+  std::printf("%s - %s%s%s\n", ok ? "ok" : "FAIL", what.c_str(), ok || detail.empty() ? "" : ": ",
+              ok ? "" : detail.c_str());
+}
+
+std::string Narrow(const std::wstring& s) {
+  std::string out;
+  for (wchar_t c : s)
+    out += c < 128 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+std::string Name(ControlId id) {
+  return Narrow(layout::Find(id)->name);
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  return name;
+}
+
+std::wstring TextOf(HWND hwnd) {
+  static wchar_t buffer[65536];
+  buffer[0] = L'\0';
+  SendMessageW(hwnd, WM_GETTEXT, 65536, reinterpret_cast<LPARAM>(buffer));
+  return buffer;
+}
+
+std::string RectText(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x" +
+         std::to_string(r.bottom - r.top);
+}
+
+RECT ClientRectOf(HWND parent, HWND child) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+void Pump(DWORD ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  MSG msg;
+  while (GetTickCount64() < end) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(5);
+  }
+}
+
+class RecordingPlatform : public ipsetter::Win32Platform {
+ public:
+  struct Placement {
+    std::intptr_t hwnd, after;
+    std::int32_t x, y, cx, cy, flags;
+  };
+  std::vector<Placement> placements;
+  int keyboard_starts = 0;
+
+  void SetWindowPos(std::intptr_t hwnd,
+                    std::intptr_t after,
+                    std::int32_t x,
+                    std::int32_t y,
+                    std::int32_t cx,
+                    std::int32_t cy,
+                    std::int32_t flags) override {
+    placements.push_back({hwnd, after, x, y, cx, cy, flags});
+    Win32Platform::SetWindowPos(hwnd, after, x, y, cx, cy, flags);
+  }
+  void StartKeyboard() override { ++keyboard_starts; }
+};
+
+ipsetter::sim::Adapter StaticAdapter() {
+  ipsetter::sim::Adapter a;
+  a.properties = {{L"IPEnabled", Value(true)},
+                  {L"DHCPEnabled", Value(false)},
+                  {L"IPAddress", Value::Strings({L"192.168.10.20"})},
+                  {L"IPSubnet", Value::Strings({L"255.255.255.0"})},
+                  {L"DefaultIPGateway", Value::Strings({L"192.168.10.1"})},
+                  {L"DNSServerSearchOrder", Value::Strings({L"192.168.10.1", L"192.168.10.2"})}};
+  return a;
+}
+
+void CheckFrame(const ipsetter::win32::MainWindow& window, const RecordingPlatform& platform, int dpi) {
+  HWND hwnd = window.hwnd();
+  Check(ClassOf(hwnd) == L"frmIpsetter", "window class frmIpsetter", Narrow(ClassOf(hwnd)));
+  Check(TextOf(hwnd) == L"Ipsetter", "title after load", Narrow(TextOf(hwnd)));
+  const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+  const LONG_PTR ex = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  Check((style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX)) == (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX) &&
+            (style & (WS_MAXIMIZEBOX | WS_THICKFRAME)) == 0,
+        "fixed frame with caption, system menu and minimize box only");
+  Check((ex & WS_EX_CONTROLPARENT) != 0, "WS_EX_CONTROLPARENT");
+  Check((ex & WS_EX_TOPMOST) != 0, "topmost after load");
+  Check(IsWindowVisible(hwnd) != FALSE, "visible after load");
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  Check(client.right == layout::TwipsToPixels(4440, dpi) && client.bottom == layout::TwipsToPixels(2880, dpi),
+        "client area 4440 x 2880 twips", RectText(client));
+
+  Check(platform.placements.size() == 1 && platform.placements[0].hwnd == window.Handle() &&
+            platform.placements[0].after == -1 && platform.placements[0].x == 0 &&
+            platform.placements[0].cx == 0 && platform.placements[0].flags == 3,
+        "SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, 3) once");
+
+  // Centred on the screen as Form_Load computes it, converted to pixels once.
+  RECT outer{};
+  GetWindowRect(hwnd, &outer);
+  const double w = layout::PixelsToTwips(outer.right - outer.left, dpi);
+  const double h = layout::PixelsToTwips(outer.bottom - outer.top, dpi);
+  const double sw = layout::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), dpi);
+  const double sh = layout::PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), dpi);
+  Check(outer.left == layout::TwipsToPixels(sw / 2 - w / 2, dpi) &&
+            outer.top == layout::TwipsToPixels(sh / 2 - h / 2, dpi),
+        "centred on the screen", RectText(outer));
+  Check(window.OuterWidthTwips() == w && window.OuterHeightTwips() == h, "outer size in twips");
+}
+
+void CheckControls(HWND hwnd, int dpi) {
+  // Child order is creation order is tab order; txtOver lies behind txtIp.
+  std::vector<int> ids;
+  for (HWND c = GetWindow(hwnd, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+    ids.push_back(GetDlgCtrlID(c));
+  std::vector<int> expected;
+  for (const layout::Control* c : layout::CreationOrder())
+    expected.push_back(static_cast<int>(c->id));
+  Check(ids == expected, "child windows in tab order");
+
+  for (const layout::Control* c : layout::CreationOrder()) {
+    const std::string name = Name(c->id);
+    HWND child = GetDlgItem(hwnd, static_cast<int>(c->id));
+    if (child == nullptr) {
+      Check(false, name + " exists");
+      continue;
+    }
+    const LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
+    const LONG_PTR ex = GetWindowLongPtrW(child, GWL_EXSTYLE);
+    const std::wstring cls = ClassOf(child);
+    bool kind_ok = false;
+    switch (c->kind) {
+      case layout::ControlKind::TextBox:
+        kind_ok =
+            _wcsicmp(cls.c_str(), L"Edit") == 0 && (style & ES_MULTILINE) == 0 && (style & ES_READONLY) == 0;
+        break;
+      case layout::ControlKind::Label:
+        kind_ok = _wcsicmp(cls.c_str(), L"Static") == 0;
+        break;
+      case layout::ControlKind::CommandButton:
+        kind_ok = _wcsicmp(cls.c_str(), L"Button") == 0 && (style & BS_TYPEMASK) == BS_PUSHBUTTON &&
+                  ((style & BS_BITMAP) != 0) == c->picture;
+        break;
+      case layout::ControlKind::CheckBox:
+        kind_ok = _wcsicmp(cls.c_str(), L"Button") == 0 && (style & BS_TYPEMASK) == BS_CHECKBOX;
+        break;
+      case layout::ControlKind::Timer:
+        break;
+    }
+    Check(kind_ok, name + " window class and style", Narrow(cls));
+    Check(((style & WS_TABSTOP) != 0) == c->tab_stop, name + " tab stop");
+    Check(((ex & WS_EX_CLIENTEDGE) != 0) == c->border, name + " border");
+
+    const RECT r = ClientRectOf(hwnd, child);
+    const layout::PixelRect want = layout::ToPixels(*c, dpi);
+    Check(r.left == want.left && r.top == want.top && r.right - r.left == want.width &&
+              r.bottom - r.top == want.height,
+          name + " geometry", RectText(r));
+
+    LOGFONTW lf{};
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0));
+    Check(font != nullptr && GetObjectW(font, sizeof(lf), &lf) == sizeof(lf) &&
+              std::wstring(lf.lfFaceName) == c->font.face &&
+              lf.lfHeight == -layout::FontHeightPixels(c->font.points, dpi) &&
+              (lf.lfWeight >= FW_BOLD) == c->font.bold,
+          name + " font", Narrow(lf.lfFaceName) + " " + std::to_string(lf.lfHeight));
+    if (c->kind == layout::ControlKind::Label || c->kind == layout::ControlKind::CommandButton ||
+        c->kind == layout::ControlKind::CheckBox) {
+      Check(TextOf(child) == c->caption, name + " caption", Narrow(TextOf(child)));
+    }
+  }
+  HWND keyboard = GetDlgItem(hwnd, static_cast<int>(ControlId::cmdKeyboard));
+  BITMAP bm{};
+  HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(SendMessageW(keyboard, BM_GETIMAGE, IMAGE_BITMAP, 0));
+  Check(picture != nullptr && GetObjectW(picture, sizeof(bm), &bm) != 0 && bm.bmWidth == 23 &&
+            bm.bmHeight == 20,
+        "keyboard picture 23 x 20");
+}
+
+void CheckColours(HWND hwnd) {
+  struct Row {
+    ControlId id;
+    UINT message;
+    COLORREF text;
+    COLORREF back;
+  };
+  const Row rows[] = {
+      {ControlId::Text1, WM_CTLCOLOREDIT, GetSysColor(COLOR_BTNFACE), RGB(255, 255, 255)},
+      {ControlId::txtStatus, WM_CTLCOLOREDIT, GetSysColor(COLOR_BTNSHADOW), RGB(255, 255, 255)},
+      {ControlId::lblStatus, WM_CTLCOLORSTATIC, RGB(128, 128, 128), GetSysColor(COLOR_BTNFACE)},
+      {ControlId::lblIp, WM_CTLCOLORSTATIC, GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)},
+  };
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  for (const Row& row : rows) {
+    SetTextColor(dc, RGB(1, 2, 3));
+    SetBkColor(dc, RGB(4, 5, 6));
+    const LRESULT brush = SendMessageW(hwnd, row.message, reinterpret_cast<WPARAM>(dc),
+                                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd, static_cast<int>(row.id))));
+    LOGBRUSH lb{};
+    GetObjectW(reinterpret_cast<HGDIOBJ>(brush), sizeof(lb), &lb);
+    Check(GetTextColor(dc) == row.text && GetBkColor(dc) == row.back && lb.lbColor == row.back,
+          Name(row.id) + " colours");
+  }
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+}
+
+void CheckPeer(ipsetter::win32::MainWindow& window) {
+  HWND hwnd = window.hwnd();
+  HWND status = GetDlgItem(hwnd, static_cast<int>(ControlId::txtStatus));
+  const std::wstring long_text(20000, L'x');
+  window.SetText(ControlId::txtStatus, long_text);
+  Check(window.Text(ControlId::txtStatus) == long_text && TextOf(status).size() == 20000,
+        "a long status text is kept whole");
+  window.SetText(ControlId::txtStatus, L"Invalid Subnet Mask - Trying DHCP ..");
+  Check(TextOf(status) == L"Invalid Subnet Mask - Trying DHCP ..", "SetText reaches the control");
+  window.SetText(ControlId::txtStatus, L"");
+  window.SetTitle(L"Ipsetter - Refreshing ..");
+  Check(window.Title() == L"Ipsetter - Refreshing .." && TextOf(hwnd) == L"Ipsetter - Refreshing ..",
+        "SetTitle");
+  window.SetTitle(L"Ipsetter");
+  HWND dns2 = GetDlgItem(hwnd, static_cast<int>(ControlId::txtDns2));
+  window.SetEnabled(ControlId::txtDns2, false);
+  Check(!IsWindowEnabled(dns2) && !window.Enabled(ControlId::txtDns2), "SetEnabled(false)");
+  window.SetEnabled(ControlId::txtDns2, true);
+  Check(IsWindowEnabled(dns2) && window.Enabled(ControlId::txtDns2), "SetEnabled(true)");
+  window.Focus(ControlId::txtOver);
+  Check(GetFocus() == GetDlgItem(hwnd, static_cast<int>(ControlId::txtOver)), "Focus(txtOver)");
+  Check(window.Text(ControlId::Timer1).empty() && !window.Enabled(ControlId::Timer1),
+        "the timer has no window");
+}
+
+void CheckEvents(ipsetter::win32::MainWindow& window,
+                 ipsetter::frmIpsetter& form,
+                 RecordingPlatform& platform,
+                 ipsetter::sim::SimulatedNetwork& network) {
+  HWND hwnd = window.hwnd();
+  auto item = [&](ControlId id) { return GetDlgItem(hwnd, static_cast<int>(id)); };
+  Check(SendMessageW(item(ControlId::chkStatic), BM_GETCHECK, 0, 0) == BST_CHECKED &&
+            form.chkStatic.Value() == 1,
+        "static adapter: box ticked after load");
+  Check(TextOf(item(ControlId::txtIp)) == L"192.168.10.20" &&
+            TextOf(item(ControlId::txtDns2)) == L"192.168.10.2",
+        "addresses shown after load");
+
+  SendMessageW(item(ControlId::chkStatic), BM_CLICK, 0, 0);
+  Check(form.chkStatic.Value() == 0 &&
+            SendMessageW(item(ControlId::chkStatic), BM_GETCHECK, 0, 0) == BST_UNCHECKED,
+        "a click on the box reaches the form once");
+  Check(!IsWindowEnabled(item(ControlId::txtIp)) && IsWindowEnabled(item(ControlId::cmdApply)),
+        "unticked with static adapters: boxes off, Apply on");
+  SendMessageW(item(ControlId::chkStatic), BM_CLICK, 0, 0);
+  Check(form.chkStatic.Value() == 1 && IsWindowEnabled(item(ControlId::txtIp)), "ticked again: boxes on");
+
+  // Enter and Escape come as IDOK and IDCANCEL: no default or cancel button.
+  const int calls_before = static_cast<int>(network.calls.size());
+  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  Check(static_cast<int>(network.calls.size()) == calls_before && TextOf(hwnd) == L"Ipsetter",
+        "IDOK and IDCANCEL do nothing");
+  bool any_default = false;
+  for (ControlId id :
+       {ControlId::cmdApply, ControlId::cmdRefresh, ControlId::cmdExit, ControlId::cmdKeyboard}) {
+    any_default |= (GetWindowLongPtrW(item(id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+  }
+  Check(!any_default, "no default button");
+
+  SendMessageW(item(ControlId::cmdRefresh), BM_CLICK, 0, 0);
+  Check(TextOf(hwnd) == L"Ipsetter - Refreshing .." && !IsWindowEnabled(item(ControlId::cmdExit)),
+        "Refresh: title and locked window");
+  const ULONGLONG start = GetTickCount64();
+  while (TextOf(hwnd) != L"Ipsetter" && GetTickCount64() - start < 3000)
+    Pump(20);
+  const ULONGLONG took = GetTickCount64() - start;
+  Check(TextOf(hwnd) == L"Ipsetter" && IsWindowEnabled(item(ControlId::cmdExit)) && !form.Timer1.Ticking(),
+        "the timer's tick reaches the monitor", std::to_string(took) + " ms");
+  Check(took >= 250, "the first tick comes after the interval", std::to_string(took) + " ms");
+
+  network.processes = {L"osk.exe", L"msswchx.exe"};
+  SendMessageW(item(ControlId::cmdKeyboard), BM_CLICK, 0, 0);
+  Check(platform.keyboard_starts == 1 && network.CountOf(L"Terminate") == 2 &&
+            GetFocus() == item(ControlId::txtOver),
+        "keyboard button: two processes ended, one keyboard started, focus on txtOver");
+}
+
+void CheckDpiChange(ipsetter::win32::MainWindow& window) {
+  HWND hwnd = window.hwnd();
+  RECT before{};
+  GetWindowRect(hwnd, &before);
+  RECT suggested{before.left, before.top, before.left + 450, before.top + 330};
+  SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  RECT client{}, outer{};
+  GetClientRect(hwnd, &client);
+  GetWindowRect(hwnd, &outer);
+  Check(client.right == 444 && client.bottom == 288 && outer.left == before.left && outer.top == before.top,
+        "WM_DPICHANGED 144: client 444 x 288 at the suggested place", RectText(client));
+  bool all = true;
+  for (const layout::Control* c : layout::CreationOrder()) {
+    const RECT r = ClientRectOf(hwnd, GetDlgItem(hwnd, static_cast<int>(c->id)));
+    const layout::PixelRect want = layout::ToPixels(*c, 144);
+    all &= r.left == want.left && r.top == want.top && r.right - r.left == want.width &&
+           r.bottom - r.top == want.height;
+  }
+  Check(all, "WM_DPICHANGED 144: every control placed for 144 DPI");
+  LOGFONTW lf{};
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(hwnd, 113), WM_GETFONT, 0, 0));
+  GetObjectW(font, sizeof(lf), &lf);
+  Check(lf.lfHeight == -20, "WM_DPICHANGED 144: address font 20 px", std::to_string(lf.lfHeight));
+  SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&before));
+  GetClientRect(hwnd, &client);
+  Check(client.right == 296 && client.bottom == 192, "WM_DPICHANGED 96: back to 296 x 192", RectText(client));
+}
+
+HWND FindTooltip(HWND owner) {
+  struct Search {
+    HWND owner, found;
+  } search{owner, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM lp) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lp);
+        wchar_t cls[64] = {};
+        GetClassNameW(hwnd, cls, 64);
+        if (_wcsicmp(cls, TOOLTIPS_CLASSW) == 0 && GetWindow(hwnd, GW_OWNER) == s->owner) {
+          s->found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+void CheckTooltips(HWND hwnd) {
+  HWND tip = FindTooltip(hwnd);
+  Check(tip != nullptr, "tooltip window owned by the window");
+  if (tip == nullptr)
+    return;
+  struct Row {
+    ControlId id;
+    std::wstring text;
+  };
+  const Row rows[] = {{ControlId::cmdKeyboard, L"Virtual Keyboard"},
+                      {ControlId::cmdRefresh, L"Refresh Info"},
+                      {ControlId::cmdExit, L"Close Program"},
+                      {ControlId::cmdApply, L"Apply Changes"}};
+  Check(SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0) == 4, "four tooltips");
+  for (const Row& row : rows) {
+    wchar_t text[128] = {};
+    TTTOOLINFOW info{};
+    info.cbSize = sizeof(info);
+    info.hwnd = hwnd;
+    info.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(hwnd, static_cast<int>(row.id)));
+    info.lpszText = text;
+    SendMessageW(tip, TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&info));
+    Check(row.text == text, "tooltip of " + Name(row.id), Narrow(text));
+  }
+}
+
+void CheckClose(ipsetter::win32::MainWindow& window, ipsetter::sim::SimulatedNetwork& network) {
+  HWND hwnd = window.hwnd();
+  network.processes = {L"osk.exe"};
+  const int terminates = network.CountOf(L"Terminate");
+  SendMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  MSG msg{};
+  const bool quit = PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+  Check(!IsWindow(hwnd) && window.hwnd() == nullptr && quit,
+        "close through the frame destroys the window and quits");
+  Check(network.CountOf(L"Terminate") == terminates + 1, "closing ends the running keyboard");
+}
+
+// A second start in the same session returns at once and shows no second window.
+void CheckSingleInstance() {
+  ipsetter::sim::SimulatedNetwork first_network;
+  first_network.adapters.push_back(StaticAdapter());
+  RecordingPlatform first_platform;
+  std::thread first([&] { ipsetter::RunIpsetter(GetModuleHandleW(nullptr), first_network, first_platform); });
+  HWND running = nullptr;
+  for (int i = 0; i < 200 && running == nullptr; ++i) {
+    running = FindWindowW(L"frmIpsetter", nullptr);
+    if (running == nullptr || !IsWindowVisible(running)) {
+      running = nullptr;
+      Sleep(10);
+    }
+  }
+  Check(running != nullptr, "RunIpsetter shows the window");
+
+  ipsetter::sim::SimulatedNetwork second_network;
+  RecordingPlatform second_platform;
+  const ULONGLONG start = GetTickCount64();
+  const int code = ipsetter::RunIpsetter(GetModuleHandleW(nullptr), second_network, second_platform);
+  int windows = 0;
+  EnumWindows(
+      [](HWND hwnd, LPARAM lp) -> BOOL {
+        wchar_t cls[64] = {};
+        GetClassNameW(hwnd, cls, 64);
+        if (std::wstring(cls) == L"frmIpsetter")
+          ++*reinterpret_cast<int*>(lp);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&windows));
+  Check(code == 0 && second_network.calls.empty() && second_platform.placements.empty() && windows == 1 &&
+            GetTickCount64() - start < 1000,
+        "second start ends silently", std::to_string(windows) + " windows");
+  if (running != nullptr)
+    PostMessageW(running, WM_CLOSE, 0, 0);
+  first.join();
+  Check(!IsWindow(running), "the first instance ends with its window");
+}
+
+}  // namespace
+
+int main() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
+  InitCommonControlsEx(&icc);
+  {
+    ipsetter::sim::SimulatedNetwork network;
+    network.adapters.push_back(StaticAdapter());
+    RecordingPlatform platform;
+    ipsetter::win32::MainWindow window(GetModuleHandleW(nullptr));
+    Check(window.Create(), "window created");
+    Check(!IsWindowVisible(window.hwnd()), "created hidden");
+    ipsetter::frmIpsetter form(window, platform, network);
+    window.SetForm(&form);
+    form.OnLoad();
+    window.CreateTooltips();
+    Pump(100);
+    const int dpi = window.Dpi();
+    std::printf("# window DPI %d\n", dpi);
+    CheckFrame(window, platform, dpi);
+    CheckControls(window.hwnd(), dpi);
+    CheckColours(window.hwnd());
+    CheckTooltips(window.hwnd());
+    CheckPeer(window);
+    CheckEvents(window, form, platform, network);
+    CheckDpiChange(window);
+    CheckClose(window, network);
+    window.SetForm(nullptr);
+  }
+  CheckSingleInstance();
+  CoUninitialize();
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
