@@ -14,8 +14,11 @@
 namespace ipsetter::win32 {
 
 using Microsoft::WRL::ComPtr;
+using wmi_detail::CallMethod;
 using wmi_detail::MakeInt32Array;
 using wmi_detail::MakeStringArray;
+using wmi_detail::MethodArgument;
+using wmi_detail::MethodTarget;
 using wmi_detail::NamespaceOfMoniker;
 using wmi_detail::ToValue;
 
@@ -170,11 +173,6 @@ Value ArrayToValue(SAFEARRAY* array, VARTYPE type) {
 
 // --- In-parameters and method calls ---
 
-struct InParameter {
-  const wchar_t* name;
-  ScopedVariant value;
-};
-
 // Empty when the object lacks it: Wine leaves out __PATH when a query selects properties, where
 // Windows adds it with the key properties.
 std::wstring SystemString(IWbemClassObject* object, const wchar_t* name) {
@@ -186,14 +184,6 @@ std::wstring SystemString(IWbemClassObject* object, const wchar_t* name) {
   // Wine's __PATH carries trailing nulls inside the BSTR's length; the path ends at the first.
   return value.Get().bstrVal;
 }
-
-// Which object a method is called on, taken when the result set is walked. Wine's objects read
-// through to a table that the next query of the class refills (GetObject of the class does), so a
-// later read can name another object: the second process of a set would be a different process.
-struct ObjectIdentity {
-  std::wstring class_name;
-  std::wstring path;
-};
 
 // WMI hands ReturnValue over as VT_I4 also for uint32 results; its bits are the unsigned result.
 std::uint32_t ReadReturnValue(IWbemClassObject* out_parameters) {
@@ -207,52 +197,14 @@ std::uint32_t ReadReturnValue(IWbemClassObject* out_parameters) {
   return static_cast<std::uint32_t>(result.AsInteger());
 }
 
-// Class object -> method's in-signature -> an instance of it with the parameters put in ->
-// ExecMethod on the object's path. Without `with_parameters` no in-parameter object is passed.
-std::uint32_t CallMethod(IWbemServices* services,
-                         const ObjectIdentity& target,
-                         const wchar_t* method,
-                         bool with_parameters,
-                         std::vector<InParameter> parameters) {
-  if (target.class_name.empty())
-    throw WmiError(kInvalidObjectPath);
-  const ScopedBstr class_name = MakeBstr(target.class_name);
-  ComPtr<IWbemClassObject> class_object;
-  ThrowIfFailed(services->GetObject(class_name.Get(), 0, nullptr, &class_object, nullptr));
-  ComPtr<IWbemClassObject> in_signature;
-  const HRESULT found = class_object->GetMethod(method, 0, &in_signature, nullptr);
-  // The class has no such method (Wine's adapter class has none): say so, not a bare "Not found".
-  if (static_cast<std::uint32_t>(found) == kNotFound)
-    throw WmiError(kInvalidMethod);
-  ThrowIfFailed(found);
-
-  ComPtr<IWbemClassObject> in_parameters;
-  if (with_parameters) {
-    if (!in_signature)
-      throw WmiError(kInvalidMethodParameters);
-    ThrowIfFailed(in_signature->SpawnInstance(0, &in_parameters));
-    for (auto& parameter : parameters)
-      ThrowIfFailed(in_parameters->Put(parameter.name, 0, parameter.value.AsInput(), 0));
-  }
-
-  if (target.path.empty())
-    throw WmiError(kInvalidObjectPath);
-  const ScopedBstr path = MakeBstr(target.path);
-  const ScopedBstr method_name = MakeBstr(method);
-  ComPtr<IWbemClassObject> out_parameters;
-  ThrowIfFailed(services->ExecMethod(path.Get(), method_name.Get(), 0, nullptr, in_parameters.Get(),
-                                     &out_parameters, nullptr));
-  return ReadReturnValue(out_parameters.Get());
-}
-
-std::vector<InParameter> Parameters(InParameter first) {
-  std::vector<InParameter> parameters;
+std::vector<MethodArgument> Parameters(MethodArgument first) {
+  std::vector<MethodArgument> parameters;
   parameters.push_back(std::move(first));
   return parameters;
 }
 
-std::vector<InParameter> Parameters(InParameter first, InParameter second) {
-  std::vector<InParameter> parameters = Parameters(std::move(first));
+std::vector<MethodArgument> Parameters(MethodArgument first, MethodArgument second) {
+  std::vector<MethodArgument> parameters = Parameters(std::move(first));
   parameters.push_back(std::move(second));
   return parameters;
 }
@@ -264,7 +216,7 @@ class WmiObject : public ManagementObject {
   WmiObject(ComPtr<IWbemServices> services, ComPtr<IWbemClassObject> object)
       : services_(std::move(services)),
         object_(std::move(object)),
-        identity_{SystemString(object_.Get(), L"__CLASS"), SystemString(object_.Get(), L"__PATH")} {}
+        target_{SystemString(object_.Get(), L"__CLASS"), SystemString(object_.Get(), L"__PATH")} {}
 
   Value Property(const std::wstring& name) override {
     ScopedVariant value;
@@ -301,13 +253,13 @@ class WmiObject : public ManagementObject {
   std::uint32_t Terminate() override { return Call(L"Terminate", false, {}); }
 
  private:
-  std::uint32_t Call(const wchar_t* method, bool with_parameters, std::vector<InParameter> parameters) {
-    return CallMethod(services_.Get(), identity_, method, with_parameters, std::move(parameters));
+  std::uint32_t Call(const wchar_t* method, bool with_parameters, std::vector<MethodArgument> parameters) {
+    return CallMethod(services_.Get(), target_, method, with_parameters, std::move(parameters));
   }
 
   ComPtr<IWbemServices> services_;
   ComPtr<IWbemClassObject> object_;
-  ObjectIdentity identity_;
+  MethodTarget target_;
 };
 
 class WmiService : public ManagementService {
@@ -366,6 +318,44 @@ std::unique_ptr<ManagementLocator> MakeWmiLocator() {
 }
 
 namespace wmi_detail {
+
+// The class object -> the method's in-signature -> an instance of it with the arguments put in ->
+// ExecMethod on the object's path. Without `with_parameters` no in-parameter object is passed.
+std::uint32_t CallMethod(IWbemServices* services,
+                         const MethodTarget& target,
+                         const wchar_t* method,
+                         bool with_parameters,
+                         std::vector<MethodArgument> arguments) {
+  if (target.class_name.empty())
+    throw WmiError(kInvalidObjectPath);
+  const ScopedBstr class_name = MakeBstr(target.class_name);
+  ComPtr<IWbemClassObject> class_object;
+  ThrowIfFailed(services->GetObject(class_name.Get(), 0, nullptr, &class_object, nullptr));
+  ComPtr<IWbemClassObject> in_signature;
+  const HRESULT found = class_object->GetMethod(method, 0, &in_signature, nullptr);
+  // The class has no such method (Wine's adapter class has none): say so, not a bare "Not found".
+  if (static_cast<std::uint32_t>(found) == kNotFound)
+    throw WmiError(kInvalidMethod);
+  ThrowIfFailed(found);
+
+  ComPtr<IWbemClassObject> in_parameters;
+  if (with_parameters) {
+    if (!in_signature)
+      throw WmiError(kInvalidMethodParameters);
+    ThrowIfFailed(in_signature->SpawnInstance(0, &in_parameters));
+    for (auto& argument : arguments)
+      ThrowIfFailed(in_parameters->Put(argument.name, 0, argument.value.AsInput(), 0));
+  }
+
+  if (target.path.empty())
+    throw WmiError(kInvalidObjectPath);
+  const ScopedBstr path = MakeBstr(target.path);
+  const ScopedBstr method_name = MakeBstr(method);
+  ComPtr<IWbemClassObject> out_parameters;
+  ThrowIfFailed(services->ExecMethod(path.Get(), method_name.Get(), 0, nullptr, in_parameters.Get(),
+                                     &out_parameters, nullptr));
+  return ReadReturnValue(out_parameters.Get());
+}
 
 std::wstring NamespaceOfMoniker(const std::wstring& moniker) {
   const std::size_t prefix_length = std::size(kMonikerPrefix) - 1;

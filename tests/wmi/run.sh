@@ -98,6 +98,14 @@ common_checks() {
   check "$f: terminate first" has_line "$f" 'terminate 0 error Invalid method (0x8004102E)'
   check "$f: terminate second" has_line "$f" 'terminate 1 error Invalid method (0x8004102E)'
   check "$f: processes" has_line "$f" 'processes ok 2'
+  # The method road itself, on methods Wine has: in-parameters put, ReturnValue read back.
+  check "$f: CreateKey" has_line "$f" 'call CreateKey ok 0'
+  check "$f: SetStringValue" has_line "$f" 'call SetStringValue ok 0'
+  check "$f: the value arrived" has_line "$f" 'registry holds "written through WMI"'
+  check "$f: a failing ReturnValue" has_line "$f" 'call GetStringValue of a missing key ok 2'
+  check "$f: no such method" has_line "$f" 'call NoSuchMethod error Invalid method (0x8004102E)'
+  check "$f: no path" has_line "$f" 'call without a path error Invalid object path (0x8004103A)'
+  check "$f: no in-parameters" has_line "$f" 'call GetOwner ok 0'
   check "$f: no property read failed" test -z "$(grep -E '^adapter .* error ' "$f")"
   check "$f: DHCPEnabled is true everywhere" test -z "$(grep -E '^adapter [0-9]+ DHCPEnabled ' "$f" | grep -v ' ok true$')"
   check "$f: DHCPEnabled arrives as VT_BOOL" test -z "$(grep -E '^vartype [0-9]+ DHCPEnabled ' "$f" | grep -v ' vt=0x000B ')"

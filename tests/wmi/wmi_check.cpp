@@ -93,6 +93,11 @@ std::wstring ErrorText(const ManagementError& e) {
   return e.description() + L" (" + Hex(e.code()) + L")";
 }
 
+void ThrowIfFailedForCheck(HRESULT hr) {
+  if (FAILED(hr))
+    throw WmiError(static_cast<std::uint32_t>(hr));
+}
+
 void Say(const std::wstring& line) {
   std::fputs(Utf8(line).c_str(), stdout);
   std::fputc('\n', stdout);
@@ -501,6 +506,68 @@ void Attempt(const std::wstring& label, const std::function<std::wstring()>& ste
   }
 }
 
+ScopedVariant Text(const wchar_t* text) {
+  return Scalar(VT_BSTR, [text](VARIANT& v) { v.bstrVal = SysAllocString(text); });
+}
+
+// The method road past its failures: Wine lacks the adapter methods but has StdRegProv's, which
+// take in-parameters and answer with a ReturnValue, and Win32_Process.GetOwner, which takes none.
+void SayMethodRoad() {
+  ComPtr<IWbemLocator> locator;
+  ComPtr<IWbemServices> services;
+  ScopedBstr ns(L"root\\default");
+  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator))) ||
+      FAILED(locator->ConnectServer(ns.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services))) {
+    Say(L"method road unavailable");
+    return;
+  }
+  const MethodTarget registry{L"StdRegProv", L"StdRegProv"};
+  constexpr wchar_t kKey[] = L"Software\\ipsetter-wmi-check";
+  auto current_user = [] {
+    return Scalar(VT_I4, [](VARIANT& v) { v.lVal = static_cast<LONG>(0x80000001u); });
+  };
+  auto call = [&](const MethodTarget& target, const wchar_t* method, bool with_parameters,
+                  std::vector<MethodArgument> arguments) {
+    return std::to_wstring(CallMethod(services.Get(), target, method, with_parameters, std::move(arguments)));
+  };
+  Attempt(L"call CreateKey", [&] {
+    std::vector<MethodArgument> arguments;
+    arguments.push_back({L"hDefKey", current_user()});
+    arguments.push_back({L"sSubKeyName", Text(kKey)});
+    return call(registry, L"CreateKey", true, std::move(arguments));
+  });
+  Attempt(L"call SetStringValue", [&] {
+    std::vector<MethodArgument> arguments;
+    arguments.push_back({L"hDefKey", current_user()});
+    arguments.push_back({L"sSubKeyName", Text(kKey)});
+    arguments.push_back({L"sValueName", Text(L"v")});
+    arguments.push_back({L"sValue", Text(L"written through WMI")});
+    return call(registry, L"SetStringValue", true, std::move(arguments));
+  });
+  wchar_t stored[64] = L"";
+  DWORD size = sizeof(stored);
+  const LONG read = RegGetValueW(HKEY_CURRENT_USER, kKey, L"v", RRF_RT_REG_SZ, nullptr, stored, &size);
+  Say(L"registry holds " + (read == ERROR_SUCCESS ? Show(Value(stored)) : L"nothing"));
+  Attempt(L"call GetStringValue of a missing key", [&] {
+    std::vector<MethodArgument> arguments;
+    arguments.push_back({L"hDefKey", current_user()});
+    arguments.push_back({L"sSubKeyName", Text(L"Software\\ipsetter-wmi-check-missing")});
+    arguments.push_back({L"sValueName", Text(L"v")});
+    return call(registry, L"GetStringValue", true, std::move(arguments));
+  });
+  Attempt(L"call NoSuchMethod", [&] { return call(registry, L"NoSuchMethod", false, {}); });
+  Attempt(L"call without a path", [&] { return call({L"StdRegProv", L""}, L"CreateKey", false, {}); });
+  const std::wstring self = L"Win32_Process.Handle=\"" + std::to_wstring(GetCurrentProcessId()) + L"\"";
+  Attempt(L"call GetOwner", [&] {
+    ComPtr<IWbemServices> cimv2;
+    ScopedBstr path(L"root\\cimv2");
+    ThrowIfFailedForCheck(
+        locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &cimv2));
+    return std::to_wstring(CallMethod(cimv2.Get(), {L"Win32_Process", self}, L"GetOwner", false, {}));
+  });
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+}
+
 std::wstring Directory() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -610,6 +677,7 @@ int RunLive() {
     SayRawTypes(kReadQuery,
                 {L"IPAddress", L"IPSubnet", L"DefaultIPGateway", L"DNSServerSearchOrder", L"DHCPEnabled"});
     SayRawMethodSteps();
+    SayMethodRoad();
     SayProcesses(*locator);
   }
   if (SUCCEEDED(init))
