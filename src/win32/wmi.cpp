@@ -300,8 +300,8 @@ class WmiLocator : public ManagementLocator {
     ComPtr<IWbemServices> services;
     ThrowIfFailed(
         locator->ConnectServer(resource.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services));
-    // Without impersonation the configuration methods fail on Windows. Wine's service lives in
-    // this process and is no proxy, which CoSetProxyBlanket answers with E_NOINTERFACE.
+    // Without impersonation the configuration methods fail on Windows. A service in this process
+    // is no proxy and answers E_NOINTERFACE; it needs no blanket.
     const HRESULT hr =
         CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
