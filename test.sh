@@ -41,6 +41,10 @@ timeout -k 10 300 bash tests/program_file/run.sh "$ROOT/build/mingw" >"$LOGS/pro
 pf_rc=$?
 cat "$LOGS/program-file.log"
 
+timeout -k 10 300 bash tests/wmi/run.sh "$ROOT/build/mingw/tests/wmi/wmi_check.exe" >"$LOGS/wmi.log" 2>&1
+wmi_rc=$?
+grep -E "FAIL|passed, " "$LOGS/wmi.log"
+
 E2E_BUILD=$ROOT/build/mingw timeout -k 10 1200 bash scripts/e2e.sh 2>&1 | tee "$LOGS/e2e.log"
 e2e_rc=${PIPESTATUS[0]}
 
@@ -50,6 +54,8 @@ for preset in native native-sanitize; do
   grep -E "tests passed|tests failed" "$LOGS/ctest-$preset.log" | tail -n 1
 done
 echo "program-file: $(tail -n 1 "$LOGS/program-file.log")"
+echo "wmi: $(grep -E 'passed, ' "$LOGS/wmi.log" | tail -n 1)"
 tail -n 1 "$LOGS/e2e.log"
 [ "$pf_rc" -eq 0 ] || exit "$pf_rc"
+[ "$wmi_rc" -eq 0 ] || exit "$wmi_rc"
 exit "$e2e_rc"
