@@ -19,7 +19,7 @@ SHOTS=$RUN/screenshots
 source "$ROOT/scripts/wine-env.sh"
 
 # Values of the namespace the real lane runs in; the driver expects what Wine must report.
-NS_IP0=10.77.1.2 NS_IP1=10.77.2.2 NS_MASK=255.255.255.0 NS_GW=10.77.1.1
+NS_IP0=10.77.1.2 NS_IP1=10.77.2.2 NS_MASK=255.255.255.0 NS_GW=10.77.2.1
 NS_DNS1=10.77.1.53 NS_DNS2=10.77.1.54
 
 # ---------------------------------------------------------------- one lane (runs in its own process)
@@ -39,7 +39,7 @@ serve_driver() {
         case $verb in
           xdo) xdotool $args ;;
           shot) import -window root "$SHOTS/${args# }.png" ;;
-          route-add) ip route add default via "$NS_GW" ;;
+          route-add) ip route add default via "$NS_GW" dev veth1 ;;
           *) echo "script: unknown request $verb" ;;
         esac
         touch "$sync/done-$n"
@@ -74,7 +74,9 @@ run_lane() {
       cp "$BUILD/src/win32/ipsetter.exe" "$BUILD/tests/e2e/osk.exe" "$dir/app/"
       cp "$BUILD/tests/e2e/osk.exe" "$WINEPREFIX/drive_c/windows/system32/osk.exe"
       exe=$(wine_path "$dir/app/ipsetter.exe")
-      args=("$NS_IP1" "$NS_MASK" "$NS_DNS1" "$NS_DNS2" "$NS_GW")
+      # Wine lists veth1 before veth0: the address and mask shown are veth0's (the last), the
+      # gateway veth1's, as the reading gathers values over all adapters.
+      args=("$NS_IP0" "$NS_MASK" "$NS_DNS1" "$NS_DNS2" "$NS_GW")
       ;;
   esac
   local limit=300
@@ -158,11 +160,15 @@ else
   ip -n "$NS" link add veth0 type veth peer name veth1
   ip -n "$NS" addr add "$NS_IP0/24" dev veth0
   ip -n "$NS" addr add fd00:77::2/64 dev veth0 nodad
-  ip -n "$NS" addr add "$NS_IP1/24" dev veth1
+  ip -n "$NS" addr add "$NS_IP1/16" dev veth1
   ip -n "$NS" addr add fd00:78::2/64 dev veth1 nodad
   for l in lo veth0 veth1; do ip -n "$NS" link set "$l" up; done
   mkdir -p "/etc/netns/$NS"
-  printf 'nameserver %s\nnameserver %s\n' "$NS_DNS1" "$NS_DNS2" >"/etc/netns/$NS/resolv.conf"
+  # Nobody answers at these DNS addresses: the host name must resolve locally and lookups must
+  # give up fast, or Wine's first WMI query waits on DNS for half a minute.
+  printf 'nameserver %s\nnameserver %s\noptions timeout:1 attempts:1\n' "$NS_DNS1" "$NS_DNS2" \
+    >"/etc/netns/$NS/resolv.conf"
+  printf '127.0.0.1 localhost\n127.0.1.1 %s\n' "$(hostname)" >"/etc/netns/$NS/hosts"
   before=$(ip -n "$NS" -o addr show)
   # Wine's device process lives in the namespace of the prefix's first program: all of the
   # lane, wineboot included, runs inside it.

@@ -617,7 +617,7 @@ void RealSuite(Report& r,
   const std::wstring& gateway = want[4];
   App app;
   r.Line("== real ipsetter.exe");
-  if (!r.Check(app.Start(exe, L"", work, 20000), "real: window appears"))
+  if (!r.Check(app.Start(exe, L"", work, 30000), "real: window appears"))
     return;
   ExpectWindow(
       r, app, "real load",
@@ -643,9 +643,10 @@ void RealSuite(Report& r,
   app.Click(kCmdApply);
   const std::wstring status = app.Text(kTxtStatus);
   r.Equal(app.Title(), L"Ipsetter - Error", "real Apply static: title");
-  r.Check(status.size() > 13 && status.substr(status.size() - 13) == L" (0x8004102E)",
-          "real Apply static: status names 0x8004102E", "status \"" + Utf8(status) + "\"");
-  r.Line("note: real Apply status \"" + Utf8(status) + "\"");
+  // Wine has no adapter methods: the service's own failure, shown with its code.
+  r.Equal(status, L"Invalid method (0x8004102E)", "real Apply static: status");
+  r.Equal(Boxes(app), ip + L"|" + mask + L"|" + gateway + L"|" + dns1 + L"|" + dns2,
+          "real Apply static: boxes kept");
   r.Check(Enables(app) == kAllOn, std::string("real Apply static: controls usable ") + kAllOn, Enables(app));
   Sleep(1000);
   r.Equal(app.Title(), L"Ipsetter - Error", "real Apply static: still \"Ipsetter - Error\" a second later");
