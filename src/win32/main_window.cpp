@@ -390,8 +390,13 @@ void MainWindow::SetTitle(const std::wstring& title) {
 }
 
 void MainWindow::Show() {
-  if (hwnd_ != nullptr)
-    ShowWindow(hwnd_, SW_SHOW);
+  if (hwnd_ == nullptr)
+    return;
+  ShowWindow(hwnd_, SW_SHOW);
+  // Placed topmost while hidden, the window was activated when it could not take a focus yet.
+  HWND focus = GetFocus();
+  if (GetActiveWindow() == hwnd_ && (focus == nullptr || focus == hwnd_))
+    RestoreFocus();
 }
 
 void MainWindow::Hide() {
@@ -452,9 +457,21 @@ bool MainWindow::Enabled(ControlId id) const {
   return child != nullptr && IsWindowEnabled(child);
 }
 
+// A control that is switched off loses the focus; switched on again before the focus went
+// anywhere else (a click on the Static box locks and unlocks it), it gets the focus back.
 void MainWindow::SetEnabled(ControlId id, bool enabled) {
-  if (HWND child = Child(id); child != nullptr)
-    EnableWindow(child, enabled ? TRUE : FALSE);
+  HWND child = Child(id);
+  if (child == nullptr)
+    return;
+  if (!enabled && GetFocus() == child)
+    refocus_ = child;
+  EnableWindow(child, enabled ? TRUE : FALSE);
+  if (enabled && child == refocus_) {
+    refocus_ = nullptr;
+    HWND focus = GetFocus();
+    if (focus == nullptr || focus == child || focus == hwnd_)
+      SetFocus(child);
+  }
 }
 
 void MainWindow::ShowCheck(ControlId id, int value) {

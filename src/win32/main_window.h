@@ -72,6 +72,7 @@ class MainWindow final : public WindowPeer {
   HWND hwnd_ = nullptr;
   HWND tooltip_ = nullptr;
   HWND last_focus_ = nullptr;
+  HWND refocus_ = nullptr;
   HBITMAP keyboard_bitmap_ = nullptr;
   frmIpsetter* form_ = nullptr;
   bool timer_running_ = false;

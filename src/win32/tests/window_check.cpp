@@ -417,21 +417,121 @@ void CheckClose(ipsetter::win32::MainWindow& window, ipsetter::sim::SimulatedNet
   Check(network.CountOf(L"Terminate") == terminates + 1, "closing ends the running keyboard");
 }
 
-// A second start in the same session returns at once and shows no second window.
-void CheckSingleInstance() {
+HWND FocusOf(DWORD thread) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+void Key(WORD vk, bool alt) {
+  std::vector<INPUT> inputs;
+  auto add = [&](WORD key, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = key;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(in);
+  };
+  if (alt)
+    add(VK_MENU, false);
+  add(vk, false);
+  add(vk, true);
+  if (alt)
+    add(VK_MENU, true);
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+template <typename Predicate>
+bool WaitFor(Predicate done, DWORD ms = 3000) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (!done()) {
+    if (GetTickCount64() > end)
+      return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+// The whole program as RunIpsetter runs it, on a thread of its own and driven with real
+// keystrokes: Tab order, the access keys, and a second start in the same session.
+void CheckRunningProgram() {
   ipsetter::sim::SimulatedNetwork first_network;
   first_network.adapters.push_back(StaticAdapter());
   RecordingPlatform first_platform;
   std::thread first([&] { ipsetter::RunIpsetter(GetModuleHandleW(nullptr), first_network, first_platform); });
   HWND running = nullptr;
-  for (int i = 0; i < 200 && running == nullptr; ++i) {
+  WaitFor([&] {
     running = FindWindowW(L"frmIpsetter", nullptr);
-    if (running == nullptr || !IsWindowVisible(running)) {
-      running = nullptr;
-      Sleep(10);
-    }
+    return running != nullptr && IsWindowVisible(running);
+  });
+  Check(running != nullptr && IsWindowVisible(running), "RunIpsetter shows the window");
+  if (running == nullptr) {
+    first.join();
+    return;
   }
-  Check(running != nullptr, "RunIpsetter shows the window");
+  const DWORD thread = GetWindowThreadProcessId(running, nullptr);
+  auto focus_id = [&] { return GetDlgCtrlID(FocusOf(thread)); };
+  SetForegroundWindow(running);
+  Check(WaitFor([&] { return focus_id() == static_cast<int>(ControlId::txtIp); }), "first focus on txtIp",
+        std::to_string(focus_id()));
+
+  const ControlId tab_order[] = {ControlId::txtSubnet,  ControlId::txtGateway, ControlId::txtDns1,
+                                 ControlId::txtDns2,    ControlId::chkStatic,  ControlId::cmdApply,
+                                 ControlId::cmdRefresh, ControlId::cmdExit,    ControlId::cmdKeyboard,
+                                 ControlId::txtOver,    ControlId::txtIp};
+  std::string seen;
+  bool in_order = true;
+  for (ControlId id : tab_order) {
+    Key(VK_TAB, false);
+    in_order &= WaitFor([&] { return focus_id() == static_cast<int>(id); }, 1000);
+    seen += std::to_string(focus_id()) + " ";
+  }
+  Check(in_order, "Tab runs through the tab order into txtOver and back to txtIp", seen);
+  Key(VK_TAB, false);
+  Key(VK_TAB, false);
+  Check(WaitFor([&] { return focus_id() == static_cast<int>(ControlId::txtGateway); }, 1000), "Tab twice");
+  HWND subnet = GetDlgItem(running, static_cast<int>(ControlId::txtSubnet));
+  Key(VK_TAB, false);  // towards txtDns1
+  WaitFor([&] { return focus_id() == static_cast<int>(ControlId::txtDns1); }, 1000);
+  {
+    INPUT shift{};
+    shift.type = INPUT_KEYBOARD;
+    shift.ki.wVk = VK_SHIFT;
+    SendInput(1, &shift, sizeof(INPUT));
+    Key(VK_TAB, false);
+    Key(VK_TAB, false);
+    shift.ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(1, &shift, sizeof(INPUT));
+  }
+  Check(WaitFor([&] { return FocusOf(thread) == subnet; }, 1000), "Shift+Tab goes back",
+        std::to_string(focus_id()));
+
+  // Space on the focused box ticks it off and on; the box keeps the focus through the locking.
+  HWND check = GetDlgItem(running, static_cast<int>(ControlId::chkStatic));
+  SendMessageW(running, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(check), TRUE);
+  for (int i = 0; i < 5 && FocusOf(thread) != check; ++i)
+    Key(VK_TAB, false), Sleep(50);
+  Key(VK_SPACE, false);
+  Check(WaitFor([&] { return SendMessageW(check, BM_GETCHECK, 0, 0) == BST_UNCHECKED; }, 1000) &&
+            FocusOf(thread) == check,
+        "Space unticks the box and it keeps the focus", std::to_string(focus_id()));
+  Key(VK_SPACE, false);
+  Check(WaitFor([&] { return SendMessageW(check, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 1000) &&
+            FocusOf(thread) == check,
+        "Space ticks it again", std::to_string(focus_id()));
+
+  auto title = [&] { return TextOf(running); };
+  Key('R', true);
+  Check(WaitFor([&] { return title() == L"Ipsetter - Refreshing .."; }, 2000), "Alt+R refreshes",
+        Narrow(title()));
+  Check(WaitFor([&] { return title() == L"Ipsetter"; }, 3000), "the refresh ends");
+
+  SendMessageW(GetDlgItem(running, static_cast<int>(ControlId::txtIp)), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>(L"10.1.2.3"));
+  Key('A', true);
+  Check(WaitFor([&] { return first_network.CountOf(L"EnableStatic") == 1; }, 2000), "Alt+A applies");
+  Check(WaitFor([&] { return title() == L"Ipsetter - Updated"; }, 3000), "the apply ends updated",
+        Narrow(title()));
 
   ipsetter::sim::SimulatedNetwork second_network;
   RecordingPlatform second_platform;
@@ -450,10 +550,15 @@ void CheckSingleInstance() {
   Check(code == 0 && second_network.calls.empty() && second_platform.placements.empty() && windows == 1 &&
             GetTickCount64() - start < 1000,
         "second start ends silently", std::to_string(windows) + " windows");
-  if (running != nullptr)
+
+  SetForegroundWindow(running);
+  Key('C', true);
+  const bool closed = WaitFor([&] { return !IsWindow(running); }, 3000);
+  Check(closed, "Alt+C closes the window");
+  if (!closed)
     PostMessageW(running, WM_CLOSE, 0, 0);
   first.join();
-  Check(!IsWindow(running), "the first instance ends with its window");
+  Check(!IsWindow(running), "the program ends with its window");
 }
 
 }  // namespace
@@ -489,7 +594,7 @@ int main() {
     CheckClose(window, network);
     window.SetForm(nullptr);
   }
-  CheckSingleInstance();
+  CheckRunningProgram();
   CoUninitialize();
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
