@@ -10,15 +10,16 @@ wine_setup "$work" "$dpi"
 xvfb_start
 
 timeout 60 "$wine" "$exe" >"$work/stdout.txt" 2>"$work/stderr.txt" &
-geometry=""
+# Mapped only once the load has placed and filled it.
+id=""
 for _ in $(seq 150); do
-  geometry=$(xwininfo -root -tree 2>/dev/null | grep '"Ipsetter' || true)
-  [ -n "$geometry" ] && break
+  id=$(xdotool search --onlyvisible --name '^Ipsetter' 2>/dev/null | head -n1 || true)
+  [ -n "$id" ] && break
   sleep 0.1
 done
-[ -n "$geometry" ] || { echo "no Ipsetter window" >&2; exit 1; }
+[ -n "$id" ] || { echo "no Ipsetter window" >&2; exit 1; }
 sleep "${SETTLE:-1.5}"
-echo "$geometry"
+eval "$(xdotool getwindowgeometry --shell "$id")"
+echo "window ${WIDTH}x${HEIGHT} at ${X},${Y}"
 # The window with a 20 pixel margin.
-read -r w h x y < <(echo "$geometry" | sed -E 's/.* ([0-9]+)x([0-9]+)\+(-?[0-9]+)\+(-?[0-9]+) .*/\1 \2 \3 \4/')
-import -window root -crop "$((w + 40))x$((h + 40))+$((x - 20))+$((y - 20))" +repage "$out"
+import -window root -crop "$((WIDTH + 40))x$((HEIGHT + 40))+$((X - 20))+$((Y - 20))" +repage "$out"
