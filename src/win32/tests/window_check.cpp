@@ -274,6 +274,28 @@ void CheckPeer(ipsetter::win32::MainWindow& window) {
   Check(IsWindowEnabled(dns2) && window.Enabled(ControlId::txtDns2), "SetEnabled(true)");
   window.Focus(ControlId::txtOver);
   Check(GetFocus() == GetDlgItem(hwnd, static_cast<int>(ControlId::txtOver)), "Focus(txtOver)");
+  // What is typed into the focus sink stays behind the IP box.
+  HWND ip = GetDlgItem(hwnd, static_cast<int>(ControlId::txtIp));
+  auto capture = [&] {
+    RECT r{};
+    GetWindowRect(ip, &r);
+    std::vector<COLORREF> pixels;
+    HDC screen = GetDC(nullptr);
+    for (int y = r.top; y < r.bottom; y += 2) {
+      for (int x = r.left; x < r.right; x += 2)
+        pixels.push_back(GetPixel(screen, x, y));
+    }
+    ReleaseDC(nullptr, screen);
+    return pixels;
+  };
+  Pump(50);
+  const std::vector<COLORREF> before = capture();
+  HWND sink = GetDlgItem(hwnd, static_cast<int>(ControlId::txtOver));
+  for (int i = 0; i < 12; ++i)
+    SendMessageW(sink, WM_CHAR, L'W', 0);
+  Pump(50);
+  Check(TextOf(sink) == L"WWWWWWWWWWWW" && capture() == before, "text typed into txtOver is not seen");
+  SetWindowTextW(sink, L"");
   Check(window.Text(ControlId::Timer1).empty() && !window.Enabled(ControlId::Timer1),
         "the timer has no window");
 }
