@@ -37,6 +37,15 @@ cmake --preset mingw >"$LOGS/configure-mingw.log" 2>&1 || { cat "$LOGS/configure
 cmake --build --preset mingw -j2 >"$LOGS/build-mingw.log" 2>&1 || { tail -n 60 "$LOGS/build-mingw.log"; fail "build mingw"; }
 echo "[mingw] built: $(cd build/mingw && find . -name '*.exe' -printf '%p ' )"
 
+ctest --test-dir build/mingw >"$LOGS/ctest-mingw.log" 2>&1
+mingw_rc=$?
+grep -E "tests passed|tests failed" "$LOGS/ctest-mingw.log" | sed "s/^/[mingw] /"
+
+timeout -k 10 400 bash src/win32/tools/check.sh "$ROOT/build/mingw" >"$LOGS/window.log" 2>&1
+window_rc=$?
+grep -E "^##|FAIL|passed, " "$LOGS/window.log"
+window_summary=$(awk '/^[0-9]+ passed, [0-9]+ failed/ {p += $1; f += $3; n++} END {if (n == 2) printf "%d passed, %d failed", p, f; else printf "0 passed, 1 failed"}' "$LOGS/window.log")
+
 timeout -k 10 300 bash tests/program_file/run.sh "$ROOT/build/mingw" >"$LOGS/program-file.log" 2>&1
 pf_rc=$?
 cat "$LOGS/program-file.log"
@@ -53,9 +62,13 @@ echo "== Summary =="
 for preset in native native-sanitize; do
   grep -E "tests passed|tests failed" "$LOGS/ctest-$preset.log" | tail -n 1
 done
+grep -E "tests passed|tests failed" "$LOGS/ctest-mingw.log" | tail -n 1
+echo "window: $window_summary"
 echo "program-file: $(tail -n 1 "$LOGS/program-file.log")"
 echo "wmi: $(grep -E 'passed, ' "$LOGS/wmi.log" | tail -n 1)"
 tail -n 1 "$LOGS/e2e.log"
+[ "$mingw_rc" -eq 0 ] || exit "$mingw_rc"
+[ "$window_rc" -eq 0 ] || exit "$window_rc"
 [ "$pf_rc" -eq 0 ] || exit "$pf_rc"
 [ "$wmi_rc" -eq 0 ] || exit "$wmi_rc"
 exit "$e2e_rc"
