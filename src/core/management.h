@@ -12,7 +12,12 @@ namespace ipsetter {
 
 // HRESULT-style codes of the management service that the program itself raises.
 inline constexpr std::uint32_t kWbemGenericFailure = 0x80041001;
+inline constexpr std::uint32_t kWbemNotFound = 0x80041002;
 inline constexpr std::uint32_t kWbemTypeMismatch = 0x80041005;
+inline constexpr std::uint32_t kWbemInvalidNamespace = 0x8004100E;
+inline constexpr std::uint32_t kWbemInvalidClass = 0x80041010;
+inline constexpr std::uint32_t kWbemInvalidQuery = 0x80041017;
+inline constexpr std::uint32_t kWbemInvalidMethod = 0x8004102E;
 
 // A failure of the service itself: bind, query, property read, or a method that cannot be called.
 class ManagementError : public std::runtime_error {

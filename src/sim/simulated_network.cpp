@@ -22,11 +22,11 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
   throw ManagementError(code, description);
 }
 
-constexpr std::uint32_t kNotFound = 0x80041002;
-constexpr std::uint32_t kInvalidNamespace = 0x8004100E;
-constexpr std::uint32_t kInvalidClass = 0x80041010;
-constexpr std::uint32_t kInvalidQuery = 0x80041017;
-constexpr std::uint32_t kInvalidMethod = 0x8004102E;
+constexpr std::uint32_t kNotFound = kWbemNotFound;
+constexpr std::uint32_t kInvalidNamespace = kWbemInvalidNamespace;
+constexpr std::uint32_t kInvalidClass = kWbemInvalidClass;
+constexpr std::uint32_t kInvalidQuery = kWbemInvalidQuery;
+constexpr std::uint32_t kInvalidMethod = kWbemInvalidMethod;
 
 // Method results as Windows gives them.
 constexpr std::uint32_t kInvalidSubnetMask = 66;

@@ -290,6 +290,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         DestroyWindow(hwnd_);
       }
       return 0;
+    case WM_ENDSESSION:
+      // Logging off ends the program like a close: the keyboard it started goes with it.
+      if (wparam != FALSE && form_ != nullptr)
+        form_->OnClose();
+      return 0;
     case WM_DESTROY:
       if (timer_running_)
         KillTimer(hwnd_, kTimerId);

@@ -24,12 +24,12 @@ using wmi_detail::ToValue;
 
 namespace {
 
-constexpr std::uint32_t kNotFound = 0x80041002;
-constexpr std::uint32_t kInvalidNamespace = 0x8004100E;
-constexpr std::uint32_t kInvalidMethod = 0x8004102E;
-constexpr std::uint32_t kInvalidMethodParameters = 0x8004102F;
-constexpr std::uint32_t kInvalidObjectPath = 0x8004103A;
-constexpr std::uint32_t kOutOfMemory = 0x8007000E;
+constexpr std::uint32_t kNotFound = WBEM_E_NOT_FOUND;
+constexpr std::uint32_t kInvalidNamespace = WBEM_E_INVALID_NAMESPACE;
+constexpr std::uint32_t kInvalidMethod = WBEM_E_INVALID_METHOD;
+constexpr std::uint32_t kInvalidMethodParameters = WBEM_E_INVALID_METHOD_PARAMETERS;
+constexpr std::uint32_t kInvalidObjectPath = WBEM_E_INVALID_OBJECT_PATH;
+constexpr std::uint32_t kOutOfMemory = static_cast<std::uint32_t>(E_OUTOFMEMORY);
 
 // WBEM_INFINITE; the enumerator does not fit the LONG that Next takes.
 constexpr LONG kWaitForever = -1;
