@@ -57,6 +57,10 @@ grep -E "FAIL|passed, " "$LOGS/wmi.log"
 E2E_BUILD=$ROOT/build/mingw timeout -k 10 1200 bash scripts/e2e.sh 2>&1 | tee "$LOGS/e2e.log"
 e2e_rc=${PIPESTATUS[0]}
 
+timeout -k 10 600 bash tests/netrig/run.sh "$ROOT/build/mingw" >"$LOGS/netrig.log" 2>&1
+netrig_rc=$?
+grep -E "^(==|FAIL)|passed, " "$LOGS/netrig.log"
+
 echo
 echo "== Summary =="
 for preset in native native-sanitize; do
@@ -66,9 +70,11 @@ grep -E "tests passed|tests failed" "$LOGS/ctest-mingw.log" | tail -n 1
 echo "window: $window_summary"
 echo "program-file: $(tail -n 1 "$LOGS/program-file.log")"
 echo "wmi: $(grep -E 'passed, ' "$LOGS/wmi.log" | tail -n 1)"
+grep -E "^netrig: [0-9]+ passed" "$LOGS/netrig.log" | tail -n 1 || echo "netrig: 0 passed, 1 failed"
 tail -n 1 "$LOGS/e2e.log"
 [ "$mingw_rc" -eq 0 ] || exit "$mingw_rc"
 [ "$window_rc" -eq 0 ] || exit "$window_rc"
 [ "$pf_rc" -eq 0 ] || exit "$pf_rc"
 [ "$wmi_rc" -eq 0 ] || exit "$wmi_rc"
+[ "$netrig_rc" -eq 0 ] || exit "$netrig_rc"
 exit "$e2e_rc"

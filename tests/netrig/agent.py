@@ -24,6 +24,7 @@ import time
 
 # Return codes of the adapter methods, as Microsoft documents them.
 OK = 0
+NOT_SUPPORTED = 64
 INVALID_SUBNET_MASK = 66
 INVALID_INPUT = 68
 GATEWAYS_LIMIT = 69
@@ -257,8 +258,14 @@ class Agent:
             return INVALID_INPUT
         if len(gateways) > 5:
             return GATEWAYS_LIMIT
-        # An empty entry removes the gateway, as the adapter's property page does with an empty field.
-        wanted = [(g, m) for g, m in zip(gateways, metrics) if g != ""]
+        # Microsoft: 64 is "Method not supported when the NIC is in DHCP mode".
+        if a.dhcp:
+            return NOT_SUPPORTED
+        # Microsoft: "To clear the gateways, set the gateway to the same IP used on EnableStatic."
+        # An empty entry removes it too, as the adapter's property page does with an empty field.
+        own = {i["local"] for l in self.links() if l["ifname"] == a.name
+               for i in l.get("addr_info", []) if i["family"] == "inet"}
+        wanted = [(g, m) for g, m in zip(gateways, metrics) if g != "" and g not in own]
         if not all(usable_address(g) for g, _ in wanted):
             return INVALID_GATEWAY
         run("ip", "route", "flush", "dev", a.name, "proto", "static", check=False)
