@@ -1,0 +1,510 @@
+// Real-network lane: the unchanged ipsetter.exe, the stand-in management service and real Linux
+// interfaces (tests/netrig/run.sh sets them up). Every road is checked from both sides: the window,
+// and what the kernel, the resolver file and the DHCP server hold (the script's "kernel" snapshot).
+//
+//   netrig-driver.exe main    EXE WORK_DIR SYNC_DIR
+//   netrig-driver.exe timeout EXE WORK_DIR SYNC_DIR
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "driver_support.h"
+#include "window_view.h"
+
+namespace e2e {
+namespace {
+
+using nlohmann::json;
+
+// The main lane's networks (run.sh): a0 on 10.81.0.0/24, a1 on 10.82.0.0/24, dnsmasq at .1.
+const wchar_t kStaticIp[] = L"10.80.5.5";
+const wchar_t kMask24[] = L"255.255.255.0";
+const wchar_t kStaticGw[] = L"10.80.5.1";
+const wchar_t kStaticDns1[] = L"10.80.5.53";
+const wchar_t kStaticDns2[] = L"10.80.5.54";
+
+struct Link {
+  int index = 0;
+  std::string mac;
+  std::vector<std::string> inet;  // "address/prefix"
+  std::vector<std::string> inet6_global;
+  std::vector<std::string> gateways;  // IPv4 default routes, by metric
+};
+
+struct Kernel {
+  std::map<std::string, Link> links;
+  std::vector<std::string> nameservers;
+  std::string leases;
+  std::set<std::string> dhcp_clients;
+
+  const Link& operator[](const std::string& name) const {
+    static const Link none;
+    const auto it = links.find(name);
+    return it == links.end() ? none : it->second;
+  }
+  // The address, without prefix, of a link's one IPv4 entry ("" when it has none or several).
+  std::wstring Ip(const std::string& name) const {
+    const auto& inet = (*this)[name].inet;
+    return inet.size() == 1 ? Wide(inet[0].substr(0, inet[0].find('/'))) : L"";
+  }
+  bool Leased(const std::string& name) const {
+    const Link& l = (*this)[name];
+    const std::string ip = Utf8(Ip(name));
+    return !ip.empty() && leases.find(l.mac + " " + ip + " ") != std::string::npos;
+  }
+};
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const auto& i : items)
+    out += (out.empty() ? "" : " ") + i;
+  return out;
+}
+
+class Lane {
+ public:
+  Lane(Report& r, Script& s, std::wstring exe, std::wstring work)
+      : r_(r), script_(s), exe_(std::move(exe)), work_(std::move(work)) {}
+
+  Kernel ReadKernel() {
+    Kernel k;
+    const std::wstring path = work_ + L"\\kernel.json";
+    DeleteFileW(path.c_str());
+    std::string text;
+    if (!script_.Run("kernel") || !ReadText(path, &text)) {
+      r_.Check(false, "kernel snapshot read");
+      return k;
+    }
+    const json j = json::parse(text, nullptr, false);
+    if (j.is_discarded())
+      return k;
+    for (const auto& l : j["addr"]) {
+      Link link;
+      link.index = l.value("ifindex", 0);
+      link.mac = l.value("address", "");
+      for (const auto& a : l.value("addr_info", json::array())) {
+        const std::string entry = a.value("local", "") + "/" + std::to_string(a.value("prefixlen", 0));
+        if (a.value("family", "") == "inet")
+          link.inet.push_back(entry);
+        else if (a.value("scope", "") == "global")
+          link.inet6_global.push_back(entry);
+      }
+      k.links[l.value("ifname", "")] = link;
+    }
+    std::vector<json> routes(j["route4"].begin(), j["route4"].end());
+    std::stable_sort(routes.begin(), routes.end(),
+                     [](const json& a, const json& b) { return a.value("metric", 0) < b.value("metric", 0); });
+    for (const auto& rt : routes)
+      k.links[rt.value("dev", "")].gateways.push_back(rt.value("gateway", ""));
+    std::istringstream resolv(j.value("resolv", ""));
+    for (std::string word, server; resolv >> word;)
+      if (word == "nameserver" && resolv >> server)
+        k.nameservers.push_back(server);
+    k.leases = j.value("leases", "");
+    for (const auto& c : j["clients"])
+      k.dhcp_clients.insert(c.get<std::string>());
+    return k;
+  }
+
+  // The methods the provider ran since the mark, as "Method #index Name:VT=value ... -> result".
+  std::vector<std::string> MethodsSinceMark() const {
+    std::vector<std::string> out;
+    const auto lines = RecordLines();
+    for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i) {
+      const json& j = lines[i];
+      if (j.value("call", "") != "ExecMethod")
+        continue;
+      const std::string path = j.value("path", "");
+      const size_t eq = path.rfind('=');
+      std::string item = j.value("method", "?") + " #" + (eq == std::string::npos ? "?" : path.substr(eq + 1));
+      if (j.contains("in") && j["in"].is_array())
+        for (const auto& p : j["in"])
+          item += " " + p.value("name", "?") + ":" + p.value("vt", "?") + "=" + p["value"].dump();
+      else
+        item += " (no in-parameters)";
+      item += " -> " + (j.contains("ReturnValue") ? j["ReturnValue"].dump() : j.value("hr", "?"));
+      out.push_back(item);
+    }
+    return out;
+  }
+  void Mark() { mark_ = RecordLines().size(); }
+
+  // The whole record since the mark, for the log.
+  void PrintRecordSinceMark(const std::string& title) const {
+    r_.Line("-- provider record: " + title);
+    const auto lines = RecordLines();
+    for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i)
+      r_.Line("   " + lines[i].dump());
+  }
+
+  bool Start() {
+    if (!r_.Check(app_.Start(exe_, L"", work_, 30000), "window appears"))
+      return false;
+    return true;
+  }
+
+  void TypeStatic(const std::wstring& ip, const std::wstring& gw, const std::wstring& dns1,
+                  const std::wstring& dns2) {
+    app_.SetText(kTxtIp, ip);
+    app_.SetText(kTxtSubnet, kMask24);
+    app_.SetText(kTxtGateway, gw);
+    app_.SetText(kTxtDns1, dns1);
+    app_.SetText(kTxtDns2, dns2);
+  }
+
+  // Waits for a title, checking it; the elapsed time goes to the log.
+  bool Reaches(const std::wstring& title, DWORD ms, const std::string& what) {
+    const DWORD t0 = GetTickCount();
+    const bool ok = app_.WaitTitle(title, ms);
+    r_.Check(ok, what + ": title becomes \"" + Utf8(title) + "\" (" + std::to_string(GetTickCount() - t0) + " ms)",
+             "title \"" + Utf8(app_.Title()) + "\", status \"" + Utf8(app_.Text(kTxtStatus)) + "\"");
+    return ok;
+  }
+
+  void Main();
+  void Timeout();
+
+ private:
+  std::vector<json> RecordLines() const {
+    std::vector<json> out;
+    std::string text;
+    if (!ReadText(work_ + L"\\provider.rec", &text))
+      return out;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      json j = json::parse(line, nullptr, false);
+      out.push_back(j.is_discarded() ? json{{"call", "<bad line>"}, {"text", line}} : j);
+    }
+    return out;
+  }
+
+  std::string Idx(const std::string& link) { return std::to_string(kernel_[link].index); }
+
+  void Load();
+  void ApplyStatic();
+  void RejectedAddress();
+  void NoGateway();
+  void ClearedBoxWhileServerHolds();
+  void Keyboard();
+  void ProviderFaults();
+
+  Report& r_;
+  Script& script_;
+  std::wstring exe_;
+  std::wstring work_;
+  App app_;
+  Kernel kernel_;
+  size_t mark_ = 0;
+};
+
+std::wstring WithLease(const Kernel& k, const std::wstring& gateway_and_dns) {
+  return k.Ip("a1") + L"|" + kMask24 + L"|" + gateway_and_dns;
+}
+
+void Lane::Load() {
+  kernel_ = ReadKernel();
+  r_.Check(kernel_.Leased("a1") && kernel_.dhcp_clients.count("a1") == 1,
+           "kernel at start: a1 holds a lease of the DHCP server and its client runs",
+           "a1 " + Joined(kernel_["a1"].inet) + ", leases:\n" + kernel_.leases);
+  r_.Check(kernel_["a0"].inet == std::vector<std::string>{"10.81.0.20/24"} && kernel_.dhcp_clients.count("a0") == 0,
+           "kernel at start: a0 static 10.81.0.20/24", Joined(kernel_["a0"].inet));
+  // a1 comes last: its lease decides address, mask, gateway, DNS servers and the DHCP state.
+  ExpectWindow(r_, app_, "load (a0 static, a1 leased)",
+               {L"Ipsetter", WithLease(kernel_, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic", L"",
+                kDhcpShown});
+  script_.Shot("netrig-loaded");
+}
+
+void Lane::ApplyStatic() {
+  app_.Click(kChkStatic);
+  r_.Check(Enables(app_) == kAllOn, std::string("Static ticked: enabled ") + kAllOn, Enables(app_));
+  TypeStatic(kStaticIp, kStaticGw, kStaticDns1, kStaticDns2);
+  Mark();
+  app_.Click(kCmdApply);
+  r_.Equal(app_.Title(), L"Ipsetter - Processing ..", "Apply static: title when the click returns");
+  Reaches(L"Ipsetter - Updated", 10000, "Apply static");
+  ExpectWindow(r_, app_, "Apply static, two adapters",
+               {L"Ipsetter - Updated", L"10.80.5.5|255.255.255.0|10.80.5.1|10.80.5.53|10.80.5.54", 1, L"", L"",
+                kAllOn});
+  const Kernel k = ReadKernel();
+  for (const char* a : {"a0", "a1"}) {
+    const std::string n = a;
+    r_.Check(k[n].inet == std::vector<std::string>{"10.80.5.5/24"}, "kernel after static Apply: " + n + " 10.80.5.5/24",
+             Joined(k[n].inet));
+    r_.Check(k[n].gateways == std::vector<std::string>{"10.80.5.1"},
+             "kernel after static Apply: " + n + " default route via 10.80.5.1", Joined(k[n].gateways));
+    r_.Check(k[n].inet6_global.size() == 1, "kernel after static Apply: " + n + " keeps its IPv6 address",
+             Joined(k[n].inet6_global));
+  }
+  r_.Check(k.dhcp_clients.empty(), "kernel after static Apply: no DHCP client runs", std::to_string(k.dhcp_clients.size()));
+  r_.Check(k.nameservers == std::vector<std::string>{"10.80.5.53", "10.80.5.54", "10.80.5.53", "10.80.5.54"},
+           "resolver after static Apply: both adapters' servers", Joined(k.nameservers));
+  // The program's exact COM shapes, as the provider received them.
+  std::vector<std::string> want;
+  for (const char* a : {"a0", "a1"}) {
+    const std::string i = Idx(a);
+    want.push_back("EnableStatic #" + i +
+                   R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.5"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 0)");
+    want.push_back("SetGateways #" + i +
+                   R"( DefaultIPGateway:VT_ARRAY|VT_BSTR=["10.80.5.1"] GatewayCostMetric:VT_ARRAY|VT_I4=[1] -> 0)");
+    want.push_back("SetDNSServerSearchOrder #" + i +
+                   R"( DNSServerSearchOrder:VT_ARRAY|VT_BSTR=["10.80.5.53","10.80.5.54"] -> 0)");
+  }
+  r_.Calls(MethodsSinceMark(), want, "provider record of the static Apply");
+  PrintRecordSinceMark("one static Apply, settle tick and first poll");
+  script_.Shot("netrig-static");
+}
+
+void Lane::RejectedAddress() {
+  TypeStatic(L"10.80.5.300", kStaticGw, L"", L"");
+  Mark();
+  app_.Click(kCmdApply);
+  r_.Equal(app_.Text(kTxtStatus), L"Invalid IP address - Trying DHCP ..", "Apply 10.80.5.300: status");
+  std::vector<std::string> want;
+  for (const char* a : {"a0", "a1"}) {
+    const std::string i = Idx(a);
+    want.push_back("EnableStatic #" + i +
+                   R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.300"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 70)");
+    want.push_back("SetGateways #" + i +
+                   R"( DefaultIPGateway:VT_ARRAY|VT_BSTR=["10.80.5.1"] GatewayCostMetric:VT_ARRAY|VT_I4=[1] -> 0)");
+    want.push_back("SetDNSServerSearchOrder #" + i + " -> 0");
+  }
+  for (const char* a : {"a0", "a1"}) {
+    want.push_back("EnableDHCP #" + Idx(a) + " (no in-parameters) -> 0");
+    want.push_back("SetDNSServerSearchOrder #" + Idx(a) + " -> 0");
+  }
+  r_.Calls(MethodsSinceMark(), want, "provider record of the rejected Apply and its fallback");
+  Reaches(L"Ipsetter - Updated", 20000, "rejected address, fallback to DHCP");
+  const Kernel k = ReadKernel();
+  r_.Check(k.Leased("a0") && k.Leased("a1"), "kernel after the fallback: both adapters hold a lease",
+           "a0 " + Joined(k["a0"].inet) + ", a1 " + Joined(k["a1"].inet) + ", leases:\n" + k.leases);
+  // The fallback's success clears the failure flag, so the success empties the status line.
+  ExpectWindow(r_, app_, "rejected address, after the lease",
+               {L"Ipsetter - Updated", WithLease(k, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic", L"",
+                kDhcpShown});
+  // EnableDHCP keeps a static default gateway (Microsoft documents it): SetGateways had set one.
+  r_.Check(k["a1"].gateways == std::vector<std::string>{"10.80.5.1", "10.82.0.1"},
+           "kernel after the fallback: the static gateway stays beside the lease's", Joined(k["a1"].gateways));
+  script_.Shot("netrig-lease");
+}
+
+void Lane::NoGateway() {
+  app_.Click(kChkStatic);
+  TypeStatic(L"10.80.6.6", L"", L"", L"");
+  app_.Click(kCmdApply);
+  r_.Equal(app_.Text(kTxtStatus), L"", "Apply without gateway: the methods succeed, nothing reported yet");
+  const bool seen = WaitUntil(
+      [&] {
+        return app_.Text(kTxtStatus) == L"Invalid Gateway Address - Trying DHCP .." &&
+               app_.Title() == L"Ipsetter - Acquiring ..";
+      },
+      5000);
+  r_.Check(seen, "Apply without gateway: the poll writes \"Invalid Gateway Address - Trying DHCP ..\" while acquiring",
+           "title \"" + Utf8(app_.Title()) + "\", status \"" + Utf8(app_.Text(kTxtStatus)) + "\"");
+  Reaches(L"Ipsetter - Updated", 20000, "Apply without gateway, fallback");
+  const Kernel k = ReadKernel();
+  r_.Check(k.Leased("a0") && k.Leased("a1") && k["a1"].gateways == std::vector<std::string>{"10.82.0.1"},
+           "kernel after the fallback: leases, and only the lease's gateway (the empty one removed the static)",
+           "a1 " + Joined(k["a1"].inet) + " via " + Joined(k["a1"].gateways));
+  ExpectWindow(r_, app_, "Apply without gateway, after the lease",
+               {L"Ipsetter - Updated", WithLease(k, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic", L"",
+                kDhcpShown});
+}
+
+void Lane::ClearedBoxWhileServerHolds() {
+  // From a static configuration: only then does Apply stay usable with the box cleared.
+  app_.Click(kChkStatic);
+  TypeStatic(kStaticIp, kStaticGw, kStaticDns1, kStaticDns2);
+  app_.Click(kCmdApply);
+  Reaches(L"Ipsetter - Updated", 10000, "static again");
+  script_.Run("dhcp-hold");
+  app_.Click(kChkStatic);
+  r_.Check(Enables(app_) == kUntickedStatic, std::string("box cleared on static adapters: ") + kUntickedStatic,
+           Enables(app_));
+  app_.Click(kCmdApply);
+  Reaches(L"Ipsetter - Acquiring ..", 5000, "Apply with the box cleared, server silent");
+  Sleep(1500);
+  // No address yet; the static gateway stays (EnableDHCP keeps it); the servers were cleared.
+  ExpectWindow(r_, app_, "server silent 1.5 s later",
+               {L"Ipsetter - Acquiring ..", L"0.0.0.0|0.0.0.0|10.80.5.1||", 0, L"automatic", L"", kAllOff});
+  const Kernel k = ReadKernel();
+  r_.Check(k["a0"].inet.empty() && k["a1"].inet.empty() && k.dhcp_clients == std::set<std::string>{"a0", "a1"},
+           "kernel while the server is silent: no IPv4 address, both DHCP clients run",
+           Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet) + " clients " + std::to_string(k.dhcp_clients.size()));
+  script_.Shot("netrig-acquiring");
+  script_.Run("dhcp-release");
+  Reaches(L"Ipsetter - Updated", 30000, "server answers");
+  const Kernel after = ReadKernel();
+  r_.Check(after.Leased("a0") && after.Leased("a1"), "kernel after the server answered: both leased",
+           Joined(after["a0"].inet) + " / " + Joined(after["a1"].inet));
+  ExpectWindow(r_, app_, "server answered",
+               {L"Ipsetter - Updated", WithLease(after, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic", L"",
+                kDhcpShown});
+}
+
+void Launch(const std::wstring& exe) {
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::wstring cmd = L"\"" + exe + L"\"";
+  if (CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+}
+
+// Processes of the prefix with one of these names (case-insensitive): pid -> name.
+std::map<DWORD, std::wstring> Keyboards() {
+  std::map<DWORD, std::wstring> out;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W e{};
+  e.dwSize = sizeof e;
+  for (BOOL ok = Process32FirstW(snap, &e); ok; ok = Process32NextW(snap, &e))
+    if (_wcsicmp(e.szExeFile, L"osk.exe") == 0 || _wcsicmp(e.szExeFile, L"msswchx.exe") == 0)
+      out[e.th32ProcessID] = e.szExeFile;
+  CloseHandle(snap);
+  return out;
+}
+
+std::string Names(const std::map<DWORD, std::wstring>& procs) {
+  std::string out;
+  for (const auto& [pid, name] : procs)
+    out += Utf8(name) + "(" + std::to_string(pid) + ") ";
+  return out;
+}
+
+void Lane::Keyboard() {
+  wchar_t sys[MAX_PATH];
+  GetSystemDirectoryW(sys, MAX_PATH);
+  const std::wstring log = L"C:\\netrig-keyboard.log";
+  DeleteFileW(log.c_str());
+  for (const wchar_t* name : {L"osk.exe", L"msswchx.exe"})
+    Launch(std::wstring(sys) + L"\\" + name);
+  WaitUntil([] { return Keyboards().size() == 2; }, 10000);
+  const auto before = Keyboards();
+  r_.Equal(static_cast<long long>(before.size()), 2, "keyboard: a keyboard and its companion run");
+  app_.Click(kCmdKeyboard);
+  WaitUntil(
+      [&] {
+        const auto now = Keyboards();
+        return now.size() == 1 && !before.count(now.begin()->first);
+      },
+      10000);
+  const auto first = Keyboards();
+  r_.Check(first.size() == 1 && !before.count(first.begin()->first) && _wcsicmp(first.begin()->second.c_str(), L"osk.exe") == 0,
+           "keyboard click: both ended, one new osk.exe runs", Names(first));
+  app_.Click(kCmdKeyboard);
+  WaitUntil([&] { return Keyboards().size() == 1 && !first.count(Keyboards().begin()->first); }, 10000);
+  const auto second = Keyboards();
+  r_.Check(second.size() == 1 && !first.count(second.begin()->first), "second click: the first ended, one new runs",
+           Names(second));
+  std::string text;
+  ReadText(log, &text);
+  const std::string want_tail = " " + Utf8(std::wstring(sys) + L"\\osk.exe") + "\n";
+  r_.Check(text.size() >= want_tail.size() && _stricmp(text.substr(text.size() - want_tail.size()).c_str(), want_tail.c_str()) == 0,
+           "keyboard: the one started comes from System32", text);
+  r_.Equal(app_.Title(), L"Ipsetter - Updated", "keyboard: title untouched");
+}
+
+void Lane::ProviderFaults() {
+  script_.Run(R"(agent {"op":"fault","on":"adapters","answer":"garbage"})");
+  app_.Click(kCmdRefresh);
+  // The boxes were emptied before the service was asked; the error ends the Refresh.
+  ExpectWindow(r_, app_, "Refresh, the agent answers garbage",
+               {L"Ipsetter - Error", L"||||", 0, L"automatic", L"Provider failure (0x80041004)", kDhcpShown});
+  app_.Click(kCmdRefresh);
+  Reaches(L"Ipsetter", 5000, "Refresh after the fault");
+  const Kernel k = ReadKernel();
+  r_.Equal(Boxes(app_), WithLease(k, L"10.82.0.1|10.82.0.53|10.82.0.54"), "Refresh after the fault: boxes back");
+
+  app_.Click(kChkStatic);
+  TypeStatic(kStaticIp, kStaticGw, L"", L"");
+  script_.Run(R"(agent {"op":"fault","on":"method","answer":"hresult:0x80041001"})");
+  Mark();
+  app_.Click(kCmdApply);
+  r_.Equal(app_.Title(), L"Ipsetter - Error", "Apply, the first method fails: title");
+  r_.Equal(app_.Text(kTxtStatus), L"Generic failure (0x80041001)", "Apply, the first method fails: status");
+  r_.Check(Enables(app_) == kAllOn, std::string("Apply, the first method fails: usable ") + kAllOn, Enables(app_));
+  r_.Calls(MethodsSinceMark(), {"EnableStatic #" + Idx("a0") +
+                                R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.5"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 0x80041001)"},
+           "provider record: nothing runs after the failed call");
+  const Kernel after = ReadKernel();
+  r_.Check(after.Leased("a0") && after.Leased("a1"), "kernel: the failed Apply changed nothing",
+           Joined(after["a0"].inet) + " / " + Joined(after["a1"].inet));
+}
+
+void Lane::Main() {
+  r_.Line("== netrig main: two adapters, a DHCP server");
+  if (!Start())
+    return;
+  Load();
+  ApplyStatic();
+  RejectedAddress();
+  NoGateway();
+  ClearedBoxWhileServerHolds();
+  Keyboard();
+  ProviderFaults();
+  app_.PostClick(kCmdExit);
+  DWORD code = 0;
+  r_.Check(app_.WaitExit(10000, &code), "Close ends the process");
+  WaitUntil([] { return Keyboards().empty(); }, 5000);
+  r_.Check(Keyboards().empty(), "Close ends the keyboard", Names(Keyboards()));
+}
+
+void Lane::Timeout() {
+  r_.Line("== netrig timeout: the DHCP server is down");
+  if (!Start())
+    return;
+  ExpectWindow(r_, app_, "load (a0 static)",
+               {L"Ipsetter", L"10.83.0.20|255.255.255.0|10.83.0.1|10.83.0.1|", 1, L"", L"", kAllOn});
+  app_.Click(kChkStatic);
+  const DWORD t0 = GetTickCount();
+  app_.Click(kCmdApply);
+  Reaches(L"Ipsetter - Acquiring ..", 5000, "box cleared, no server");
+  const bool timed_out = app_.WaitTitle(L"Ipsetter - Timed Out!", 150000);
+  const DWORD elapsed = GetTickCount() - t0;
+  r_.Check(timed_out && elapsed >= 105000, "\"Ipsetter - Timed Out!\" after 350 ticks, no earlier than 105 s",
+           std::to_string(elapsed) + " ms, title \"" + Utf8(app_.Title()) + "\"");
+  r_.Line("time-out after " + std::to_string(elapsed) + " ms");
+  ExpectWindow(r_, app_, "timed out",
+               {L"Ipsetter - Timed Out!", L"0.0.0.0|0.0.0.0|10.83.0.1||", 0, L"automatic", L"", kDhcpShown});
+  const Kernel k = ReadKernel();
+  r_.Check(k["a0"].inet.empty() && k.dhcp_clients == std::set<std::string>{"a0"},
+           "kernel: no IPv4 address, the DHCP client still asks", Joined(k["a0"].inet));
+  Sleep(1000);
+  r_.Equal(app_.Title(), L"Ipsetter - Timed Out!", "a second later: still timed out (the monitor stopped)");
+  app_.PostClick(kCmdExit);
+  r_.Check(app_.WaitExit(10000), "Close ends the process");
+}
+
+}  // namespace
+}  // namespace e2e
+
+int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  e2e::Report report;
+  if (argc != 5) {
+    report.Line("usage: netrig-driver.exe main|timeout EXE WORK_DIR SYNC_DIR");
+    report.Check(false, "arguments");
+    return report.Summary();
+  }
+  const std::wstring suite = argv[1];
+  e2e::Script script(report, argv[4]);
+  e2e::Lane lane(report, script, argv[2], argv[3]);
+  if (suite == L"main")
+    lane.Main();
+  else if (suite == L"timeout")
+    lane.Timeout();
+  else
+    report.Check(false, "unknown suite");
+  return report.Summary();
+}
