@@ -34,12 +34,6 @@ void RecordResult(Json line, HRESULT hr) {
   Record(line);
 }
 
-std::wstring HostName() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = static_cast<DWORD>(std::size(name));
-  return GetComputerNameW(name, &size) ? std::wstring(name, size) : std::wstring();
-}
-
 bool IsLocalServer(const std::wstring& server) {
   return server == L"." || EqualsNoCase(server, L"localhost") || EqualsNoCase(server, HostName());
 }

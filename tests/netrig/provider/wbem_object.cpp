@@ -15,14 +15,6 @@ LONG g_objects = 0;
 
 constexpr wchar_t kNamespace[] = L"root\\cimv2";
 
-std::wstring HostName() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = static_cast<DWORD>(std::size(name));
-  if (!GetComputerNameW(name, &size))
-    return L".";
-  return std::wstring(name, size);
-}
-
 void SetString(VARIANT* v, const std::wstring& s) {
   v->vt = VT_BSTR;
   v->bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
@@ -137,6 +129,19 @@ bool JsonScalar(const Json& value, CIMTYPE type, VARIANT& out) {
 }
 
 }  // namespace
+
+std::wstring HostName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = static_cast<DWORD>(std::size(name));
+  return GetComputerNameW(name, &size) ? std::wstring(name, size) : std::wstring(L".");
+}
+
+const std::vector<std::wstring>& SystemPropertyNames() {
+  static const std::vector<std::wstring> names{
+      L"__GENUS",          L"__CLASS",      L"__SUPERCLASS", L"__DYNASTY",   L"__RELPATH",
+      L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER",     L"__NAMESPACE", L"__PATH"};
+  return names;
+}
 
 void ObjectCreated() {
   InterlockedIncrement(&g_objects);
@@ -413,10 +418,7 @@ std::vector<std::wstring> WbemObject::Names(LONG flags) const {
   std::vector<std::wstring> names;
   const LONG origin = flags & 0x70;
   if (origin != WBEM_FLAG_NONSYSTEM_ONLY && !(flags & WBEM_FLAG_KEYS_ONLY)) {
-    for (const wchar_t* n : {L"__GENUS", L"__CLASS", L"__SUPERCLASS", L"__DYNASTY", L"__RELPATH",
-                             L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER", L"__NAMESPACE", L"__PATH"}) {
-      names.push_back(n);
-    }
+    names = SystemPropertyNames();
   }
   if (origin != WBEM_FLAG_SYSTEM_ONLY && !(flags & WBEM_FLAG_REFS_ONLY)) {
     for (const Property& p : props_) {

@@ -40,6 +40,11 @@ class Variant {
   VARIANT v_;
 };
 
+// This computer's name, as __SERVER and __PATH give it.
+std::wstring HostName();
+// The system properties every object has (__GENUS, __CLASS, ... __PATH), in GetNames order.
+const std::vector<std::wstring>& SystemPropertyNames();
+
 std::wstring VarTypeText(VARTYPE vt);
 // The value as JSON (arrays as arrays, VT_NULL as null); a type without a JSON form gives "?".
 Json VariantJson(const VARIANT& v);

@@ -65,8 +65,7 @@ bool Lex(const std::wstring& s, std::vector<Token>& tokens) {
 }
 
 bool IsSystemProperty(const std::wstring& name) {
-  for (const wchar_t* n : {L"__GENUS", L"__CLASS", L"__SUPERCLASS", L"__DYNASTY", L"__RELPATH",
-                           L"__PROPERTY_COUNT", L"__DERIVATION", L"__SERVER", L"__NAMESPACE", L"__PATH"}) {
+  for (const std::wstring& n : SystemPropertyNames()) {
     if (EqualsNoCase(name, n))
       return true;
   }
