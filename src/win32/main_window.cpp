@@ -99,8 +99,9 @@ bool MainWindow::Create() {
   if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return false;
 
-  // Created hidden and empty; ApplyLayout sizes it once its DPI is known.
-  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"Ipsetter", kWindowStyle, CW_USEDEFAULT,
+  // Created hidden and empty, the title too (the form gives it); ApplyLayout sizes it once its DPI
+  // is known.
+  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT,
                       CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
