@@ -77,7 +77,8 @@ bool IsIpv6Entry(const std::wstring& list, const Value& entry) {
   if (!entry.IsString())
     return false;
   const std::wstring& s = entry.AsString();
-  return SameText(list, L"IPSubnet") ? s.find(L'.') == std::wstring::npos : s.find(L':') != std::wstring::npos;
+  return SameText(list, L"IPSubnet") ? s.find(L'.') == std::wstring::npos
+                                     : s.find(L':') != std::wstring::npos;
 }
 
 std::vector<Value> Part(const PropertyMap& p, const std::wstring& list, bool ipv6) {

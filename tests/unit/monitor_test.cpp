@@ -172,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
     Readings,
     IncompleteStatic,
     ::testing::Values(
-        IncompleteCase{"RefreshNoAddress", false, L"0.0.0.0", L"255.255.255.0", L"192.168.3.1", L"Trying DHCP .."},
+        IncompleteCase{"RefreshNoAddress", false, L"0.0.0.0", L"255.255.255.0", L"192.168.3.1",
+                       L"Trying DHCP .."},
         IncompleteCase{"RefreshNoMask", false, L"192.168.3.3", L"0.0.0.0", L"192.168.3.1", L"Trying DHCP .."},
         IncompleteCase{"ApplyWithoutGateway", true, L"192.168.3.3", L"255.255.255.0", L"",
                        L"Invalid Gateway Address - Trying DHCP .."},

@@ -119,8 +119,9 @@ TEST(SimulatedNetwork, LeaseArrivesAfterTheSetNumberOfReads) {
   std::vector<Value> seen;
   for (int i = 0; i < 4; ++i)
     seen.push_back(service->ExecQuery(kReadQuery)[0]->Property(L"IPAddress"));
-  EXPECT_EQ(seen, (std::vector<Value>{Strings({L"0.0.0.0", L"fe80::20"}), Strings({L"0.0.0.0", L"fe80::20"}),
-                                      Strings({L"10.0.0.5", L"fe80::20"}), Strings({L"10.0.0.5", L"fe80::20"})}));
+  EXPECT_EQ(seen,
+            (std::vector<Value>{Strings({L"0.0.0.0", L"fe80::20"}), Strings({L"0.0.0.0", L"fe80::20"}),
+                                Strings({L"10.0.0.5", L"fe80::20"}), Strings({L"10.0.0.5", L"fe80::20"})}));
 }
 
 }  // namespace
