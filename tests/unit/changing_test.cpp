@@ -267,6 +267,13 @@ TEST(SetStaticFallback, FailingFallbackReplacesTheStatusAndStops) {
   EXPECT_EQ(h.Boxes(), L"192.168.10.20|255.255.255.0|192.168.10.1||");
 }
 
+// An address, a mask and a gateway that the network takes.
+void TypeValid(Harness& h) {
+  h.Type(ControlId::txtIp, L"10.1.1.1");
+  h.Type(ControlId::txtSubnet, L"255.0.0.0");
+  h.Type(ControlId::txtGateway, L"10.0.0.1");
+}
+
 // A service error in the middle of the loop ends Set_Static there: no later call, no result test,
 // no fallback (the second adapter's 66 would have caused one), blnFailed as it was.
 TEST(SetStaticFallback, FaultInTheLoopSkipsTheRest) {
@@ -274,9 +281,7 @@ TEST(SetStaticFallback, FaultInTheLoopSkipsTheRest) {
     Harness h;
     h.net.adapters = {StaticAdapter(), StaticAdapter()};
     h.net.adapters[1].results = {{L"EnableStatic", 66}};
-    h.Type(ControlId::txtIp, L"10.1.1.1");
-    h.Type(ControlId::txtSubnet, L"255.0.0.0");
-    h.Type(ControlId::txtGateway, L"10.0.0.1");
+    TypeValid(h);
     h.win.texts[ControlId::txtStatus] = L"kept";
     h.form.blnFailed = failed_before;
     h.net.faults = {{L"SetGateways", 2, 0x80041001, L"Generic failure"}};
@@ -295,9 +300,7 @@ TEST(SetStaticFallback, OnlyTheLastAdapterCounts) {
   Harness h;
   h.net.adapters = {StaticAdapter(), StaticAdapter()};
   h.net.adapters[0].results = {{L"EnableStatic", 66}};
-  h.Type(ControlId::txtIp, L"10.1.1.1");
-  h.Type(ControlId::txtSubnet, L"255.0.0.0");
-  h.Type(ControlId::txtGateway, L"10.0.0.1");
+  TypeValid(h);
   h.form.Set_Static();
   EXPECT_EQ(h.Status(), L"");
   EXPECT_FALSE(h.form.blnFailed);
