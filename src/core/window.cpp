@@ -36,6 +36,7 @@ frmIpsetter::frmIpsetter(WindowPeer& window, Platform& platform, ManagementLocat
       platform_(platform),
       wmi_(wmi) {
   chkStatic.on_click = [this] { chkStatic_Click(); };
+  SetCaption(L"Ipsetter");
 }
 
 // Events ------------------------------------------------------------------------------------

@@ -29,6 +29,7 @@ constexpr std::uint32_t kInvalidQuery = kWbemInvalidQuery;
 constexpr std::uint32_t kInvalidMethod = kWbemInvalidMethod;
 
 // Method results as Windows gives them.
+constexpr std::uint32_t kNotSupported = 64;
 constexpr std::uint32_t kInvalidSubnetMask = 66;
 constexpr std::uint32_t kInvalidIpAddress = 70;
 constexpr std::uint32_t kInvalidGatewayAddress = 71;
@@ -64,6 +65,47 @@ bool IsMask(const std::wstring& text) {
 
 bool AllOf(const std::vector<std::wstring>& items, bool (*ok)(const std::wstring&)) {
   return !items.empty() && std::all_of(items.begin(), items.end(), ok);
+}
+
+bool IsDhcp(const PropertyMap& p) {
+  const auto it = p.find(L"DHCPEnabled");
+  return it != p.end() && it->second.IsBool() && it->second.AsBool();
+}
+
+// IPSubnet holds prefix lengths ("64") for the IPv6 addresses, the other lists IPv6 addresses.
+bool IsIpv6Entry(const std::wstring& list, const Value& entry) {
+  if (!entry.IsString())
+    return false;
+  const std::wstring& s = entry.AsString();
+  return SameText(list, L"IPSubnet") ? s.find(L'.') == std::wstring::npos
+                                     : s.find(L':') != std::wstring::npos;
+}
+
+std::vector<Value> Part(const PropertyMap& p, const std::wstring& list, bool ipv6) {
+  std::vector<Value> out;
+  const auto it = p.find(list);
+  if (it != p.end() && it->second.IsArray()) {
+    for (const Value& e : it->second.AsArray())
+      if (IsIpv6Entry(list, e) == ipv6)
+        out.push_back(e);
+  }
+  return out;
+}
+
+// Windows lists an adapter's IPv6 entries after its IPv4 ones, and the IPv4 methods and leases
+// change only the IPv4 part: the new IPv4 entries first, then the IPv6 ones the list had.
+void SetIpv4Part(PropertyMap& p, const std::wstring& list, const Value& ipv4) {
+  Value::Array out;
+  Value::Array ipv6;
+  if (ipv4.IsArray()) {
+    for (const Value& e : ipv4.AsArray())
+      (IsIpv6Entry(list, e) ? ipv6 : out).push_back(e);
+  }
+  for (const Value& e : Part(p, list, true))
+    if (std::find(ipv6.begin(), ipv6.end(), e) == ipv6.end())
+      out.push_back(e);
+  out.insert(out.end(), ipv6.begin(), ipv6.end());
+  p[list] = out.empty() ? Value() : Value(std::move(out));
 }
 
 Value IntegerArray(const std::vector<std::int16_t>& items) {
@@ -144,8 +186,8 @@ class AdapterObject : public ManagementObject {
     if (result > 1)
       return result;
     auto& p = adapter().properties;
-    p[L"IPAddress"] = Value::Strings(addresses);
-    p[L"IPSubnet"] = Value::Strings(masks);
+    SetIpv4Part(p, L"IPAddress", Value::Strings(addresses));
+    SetIpv4Part(p, L"IPSubnet", Value::Strings(masks));
     p[L"DHCPEnabled"] = false;
     adapter().reads_since_dhcp.reset();
     return result;
@@ -155,17 +197,22 @@ class AdapterObject : public ManagementObject {
                             const std::vector<std::int16_t>& metrics) override {
     net_.Enter({L"SetGateways", L"", index_, {Value::Strings(gateways), IntegerArray(metrics)}});
     std::uint32_t result = Scripted(L"SetGateways");
-    // An empty entry removes the gateway, as the control panel does with an empty field.
+    auto& p = adapter().properties;
+    // Documented: it works only in static mode ("not supported when the NIC is in DHCP mode").
+    if (result == 0 && IsDhcp(p))
+      result = kNotSupported;
+    // An empty entry removes the gateway, as the control panel does with an empty field; so does
+    // the adapter's own address, as documented.
+    const std::vector<Value> own = Part(p, L"IPAddress", false);
     std::vector<std::wstring> kept;
     for (const auto& g : gateways)
-      if (!g.empty())
+      if (!g.empty() && std::find(own.begin(), own.end(), Value(g)) == own.end())
         kept.push_back(g);
     if (result == 0 && !kept.empty() && !AllOf(kept, IsUsableAddress))
       result = kInvalidGatewayAddress;
     if (result > 1)
       return result;
-    auto& p = adapter().properties;
-    p[L"DefaultIPGateway"] = kept.empty() ? Value() : Value::Strings(kept);
+    SetIpv4Part(p, L"DefaultIPGateway", Value::Strings(kept));
     p[L"GatewayCostMetric"] = kept.empty() ? Value() : IntegerArray(metrics);
     return result;
   }
@@ -177,7 +224,10 @@ class AdapterObject : public ManagementObject {
       result = kInvalidIpAddress;
     if (result > 1)
       return result;
-    adapter().properties[L"DNSServerSearchOrder"] = servers.empty() ? Value() : Value::Strings(servers);
+    if (servers.empty())
+      ClearStaticDns();
+    else
+      SetIpv4Part(adapter().properties, L"DNSServerSearchOrder", Value::Strings(servers));
     return result;
   }
 
@@ -189,7 +239,7 @@ class AdapterObject : public ManagementObject {
                                      : Scripted(L"SetDNSServerSearchOrder");
     if (result > 1)
       return result;
-    adapter().properties[L"DNSServerSearchOrder"] = Value();
+    ClearStaticDns();
     return result;
   }
 
@@ -202,11 +252,10 @@ class AdapterObject : public ManagementObject {
     const Value dhcp = p[L"DHCPEnabled"];
     if (dhcp.IsBool() && dhcp.AsBool())
       return result;  // keeps its lease
+    // Documented: a static default gateway stays.
     p[L"DHCPEnabled"] = true;
-    p[L"IPAddress"] = Value::Strings({L"0.0.0.0"});
-    p[L"IPSubnet"] = Value::Strings({L"0.0.0.0"});
-    p[L"DefaultIPGateway"] = Value();
-    p[L"GatewayCostMetric"] = Value();
+    SetIpv4Part(p, L"IPAddress", Value::Strings({L"0.0.0.0"}));
+    SetIpv4Part(p, L"IPSubnet", Value::Strings({L"0.0.0.0"}));
     adapter().reads_since_dhcp = 0;
     return result;
   }
@@ -222,6 +271,18 @@ class AdapterObject : public ManagementObject {
     const auto& results = adapter().results;
     const auto it = results.find(method);
     return it == results.end() ? 0 : it->second;
+  }
+
+  // Without static servers an adapter on DHCP uses those of its lease, once it has one.
+  void ClearStaticDns() {
+    Adapter& a = adapter();
+    Value servers;
+    if (IsDhcp(a.properties) && a.lease && !a.reads_since_dhcp) {
+      const auto it = a.lease->properties.find(L"DNSServerSearchOrder");
+      if (it != a.lease->properties.end())
+        servers = it->second;
+    }
+    SetIpv4Part(a.properties, L"DNSServerSearchOrder", servers);
   }
 
   SimulatedNetwork& net_;
@@ -331,8 +392,26 @@ class Service : public ManagementService {
     if (!a.reads_since_dhcp || !a.lease)
       return;
     if (*a.reads_since_dhcp >= a.lease->after_reads) {
-      for (const auto& [name, value] : a.lease->properties)
-        a.properties[name] = value;
+      for (const auto& [name, value] : a.lease->properties) {
+        if (SameText(name, L"DefaultIPGateway")) {
+          // After the static gateways that EnableDHCP kept.
+          Value::Array gateways(Part(a.properties, name, false));
+          if (value.IsArray()) {
+            for (const Value& g : value.AsArray())
+              if (std::find(gateways.begin(), gateways.end(), g) == gateways.end())
+                gateways.push_back(g);
+          }
+          SetIpv4Part(a.properties, name, Value(std::move(gateways)));
+        } else if (SameText(name, L"DNSServerSearchOrder")) {
+          // Static servers still set take precedence over the lease's.
+          if (Part(a.properties, name, false).empty())
+            SetIpv4Part(a.properties, name, value);
+        } else if (SameText(name, L"IPAddress") || SameText(name, L"IPSubnet")) {
+          SetIpv4Part(a.properties, name, value);
+        } else {
+          a.properties[name] = value;
+        }
+      }
       a.reads_since_dhcp.reset();
       return;
     }

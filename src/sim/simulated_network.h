@@ -53,7 +53,10 @@ struct Call {
   std::vector<Value> args;
 };
 
-// An in-memory management service that behaves like Windows' for the classes the program uses.
+// An in-memory management service that behaves like Windows' for the classes the program uses,
+// as strict as Microsoft documents the methods: EnableDHCP keeps a static default gateway,
+// SetGateways answers 64 in DHCP mode, removing the static DNS servers on DHCP brings the lease's
+// back, and the IPv6 entries of every list stay after the IPv4 ones.
 class SimulatedNetwork : public ManagementLocator {
  public:
   std::vector<Adapter> adapters;

@@ -66,6 +66,29 @@ class FormConnection {
   MainWindow& window_;
 };
 
+// Measures the screen at the window's DPI while the window lives.
+class DpiBinding {
+ public:
+  DpiBinding(Win32Platform& platform, const MainWindow& window) : platform_(platform) {
+    platform_.SetDpiSource([&window] { return window.Dpi(); });
+  }
+  ~DpiBinding() { platform_.SetDpiSource(nullptr); }
+  DpiBinding(const DpiBinding&) = delete;
+  DpiBinding& operator=(const DpiBinding&) = delete;
+
+ private:
+  Win32Platform& platform_;
+};
+
+// The dialog manager would also take a plain letter as an access key while a button or the box
+// has the focus. Only Alt+letter may click: a stray key on a kiosk must not apply or close.
+bool IsLetterForAButton(const MSG& msg) {
+  if (msg.message != WM_CHAR)
+    return false;
+  const LRESULT code = SendMessageW(msg.hwnd, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg));
+  return (code & (DLGC_WANTCHARS | DLGC_WANTALLKEYS | DLGC_WANTMESSAGE)) == 0;
+}
+
 int MessageLoop(const MainWindow& window) {
   MSG msg{};
   while (true) {
@@ -76,7 +99,7 @@ int MessageLoop(const MainWindow& window) {
       return 1;
     // The dialog manager gives Tab, Shift+Tab and the access keys Alt+A, Alt+R, Alt+C.
     HWND hwnd = window.hwnd();
-    if (hwnd != nullptr && IsDialogMessageW(hwnd, &msg))
+    if (hwnd != nullptr && !IsLetterForAButton(msg) && IsDialogMessageW(hwnd, &msg))
       continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
@@ -85,7 +108,7 @@ int MessageLoop(const MainWindow& window) {
 
 }  // namespace
 
-int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Platform& platform) {
+int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Win32Platform& platform) {
   try {
     InstanceMutex instance_mutex;
     if (instance_mutex.AlreadyRunning())
@@ -98,9 +121,11 @@ int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Platform& platform) 
     MainWindow window(instance);
     if (!window.Create())
       return 1;
+    DpiBinding dpi(platform, window);
     frmIpsetter form(window, platform, wmi);
     FormConnection connection(window, form);
-    // Form_Load places the window, makes it topmost and shows it once it is filled.
+    // The window is created in the normal state and keeps it whatever the starter asked for (see
+    // MainWindow::Show). Form_Load places it, makes it topmost and shows it once it is filled.
     form.OnLoad();
     window.CreateTooltips();
     return MessageLoop(window);

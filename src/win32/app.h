@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include "management.h"
-#include "window_peer.h"
+#include "win32_platform.h"
 
 namespace ipsetter {
 
 // mConfig.Main and the message loop: ends at once when another instance runs in this session,
 // otherwise creates, loads and runs the window until it is gone. Returns the exit code.
-int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Platform& platform);
+int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Win32Platform& platform);
 
 }  // namespace ipsetter

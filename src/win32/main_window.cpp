@@ -99,9 +99,10 @@ bool MainWindow::Create() {
   if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return false;
 
-  // Created hidden and empty; ApplyLayout sizes it once its DPI is known.
-  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"Ipsetter", kWindowStyle, CW_USEDEFAULT,
-                      CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this) == nullptr) {
+  // Created hidden and empty, the title too (the form gives it); ApplyLayout sizes it once its DPI
+  // is known.
+  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
+                      nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
   keyboard_bitmap_ = static_cast<HBITMAP>(
@@ -110,7 +111,8 @@ bool MainWindow::Create() {
     DestroyWindow(hwnd_);
     return false;
   }
-  ApplyLayout(Dpi(), nullptr);
+  const UINT dpi = GetDpiForWindow(hwnd_);
+  ApplyLayout(dpi != 0 ? static_cast<int>(dpi) : kDefaultDpi, nullptr);
   return true;
 }
 
@@ -127,6 +129,9 @@ bool MainWindow::CreateControls() {
     if (c->picture && keyboard_bitmap_ != nullptr) {
       SendMessageW(child, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(keyboard_bitmap_));
     }
+    // No length limit: the control's default stops typing and cuts pastes at 30,000 characters.
+    if (c->kind == ControlKind::TextBox)
+      SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
   }
   return true;
 }
@@ -153,11 +158,11 @@ void MainWindow::CreateTooltips() {
 }
 
 int MainWindow::Dpi() const {
-  const UINT dpi = hwnd_ != nullptr ? GetDpiForWindow(hwnd_) : 0;
-  return dpi != 0 ? static_cast<int>(dpi) : kDefaultDpi;
+  return dpi_;
 }
 
 void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
+  dpi_ = dpi;
   const int client_width = layout::TwipsToPixels(layout::kClientWidthTwips, dpi);
   const int client_height = layout::TwipsToPixels(layout::kClientHeightTwips, dpi);
   RECT frame{0, 0, client_width, client_height};
@@ -397,7 +402,9 @@ void MainWindow::SetTitle(const std::wstring& title) {
 void MainWindow::Show() {
   if (hwnd_ == nullptr)
     return;
-  ShowWindow(hwnd_, SW_SHOW);
+  // Not ShowWindow: its first call would take the show state the starter asked for (a shortcut's
+  // "Minimized" or "Maximized", STARTUPINFO's wShowWindow); the window always comes up normal.
+  SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
   // Placed topmost while hidden, the window was activated when it could not take a focus yet.
   HWND focus = GetFocus();
   if (GetActiveWindow() == hwnd_ && (focus == nullptr || focus == hwnd_))
@@ -406,7 +413,8 @@ void MainWindow::Show() {
 
 void MainWindow::Hide() {
   if (hwnd_ != nullptr)
-    ShowWindow(hwnd_, SW_HIDE);
+    SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
 }
 
 double MainWindow::OuterWidthTwips() const {

@@ -76,6 +76,7 @@ class MainWindow final : public WindowPeer {
   HBITMAP keyboard_bitmap_ = nullptr;
   frmIpsetter* form_ = nullptr;
   bool timer_running_ = false;
+  int dpi_ = 96;  // the DPI the window is laid out for
   struct CachedFont {
     layout::Font font;
     HFONT handle;

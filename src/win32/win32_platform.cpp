@@ -12,23 +12,25 @@
 namespace ipsetter {
 namespace {
 
-int SystemDpi() {
-  const UINT dpi = GetDpiForSystem();
-  return dpi != 0 ? static_cast<int>(dpi) : 96;
-}
-
 [[noreturn]] void ThrowLastError(const wchar_t* what) {
   throw ManagementError(static_cast<std::uint32_t>(HRESULT_FROM_WIN32(GetLastError())), what);
 }
 
 }  // namespace
 
+int Win32Platform::Dpi() const {
+  if (dpi_)
+    return dpi_();
+  const UINT dpi = GetDpiForSystem();
+  return dpi != 0 ? static_cast<int>(dpi) : 96;
+}
+
 double Win32Platform::ScreenWidthTwips() const {
-  return layout::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), SystemDpi());
+  return layout::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), Dpi());
 }
 
 double Win32Platform::ScreenHeightTwips() const {
-  return layout::PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), SystemDpi());
+  return layout::PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), Dpi());
 }
 
 void Win32Platform::SetWindowPos(std::intptr_t hwnd,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "window_peer.h"
 
@@ -21,6 +22,13 @@ class Win32Platform : public Platform {
                     std::int32_t flags) override;
   // Starts System32\osk.exe; throws ManagementError when it cannot.
   void StartKeyboard() override;
+  // The screen is measured in twips at this DPI, the window's, so that centring compares like with
+  // like; without one, at the system DPI.
+  void SetDpiSource(std::function<int()> dpi) { dpi_ = std::move(dpi); }
+
+ private:
+  int Dpi() const;
+  std::function<int()> dpi_;
 };
 
 }  // namespace ipsetter

@@ -101,10 +101,15 @@ App::~App() {
 bool App::Start(const std::wstring& exe,
                 const std::wstring& args,
                 const std::wstring& cwd,
-                DWORD timeout_ms) {
+                DWORD timeout_ms,
+                int show) {
   std::wstring command = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
   STARTUPINFOW si{};
   si.cb = sizeof si;
+  if (show >= 0) {
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = static_cast<WORD>(show);
+  }
   if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       cwd.empty() ? nullptr : cwd.c_str(), &si, &pi_))
     return false;

@@ -58,7 +58,12 @@ class App {
   ~App();
 
   // Starts `exe` with `args` in `cwd` (empty: ours) and waits for its visible frmIpsetter window.
-  bool Start(const std::wstring& exe, const std::wstring& args, const std::wstring& cwd, DWORD timeout_ms);
+  // `show` >= 0 is passed as STARTUPINFO's wShowWindow, as a shortcut's "Run" setting does.
+  bool Start(const std::wstring& exe,
+             const std::wstring& args,
+             const std::wstring& cwd,
+             DWORD timeout_ms,
+             int show = -1);
   HWND window() const { return hwnd_; }
   HANDLE process() const { return pi_.hProcess; }
   DWORD pid() const { return pi_.dwProcessId; }

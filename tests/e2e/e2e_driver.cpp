@@ -56,13 +56,14 @@ const char kAllOff[] = "boxes=00000 static=0 apply=0 refresh=0 close=0 keyboard=
 const char kDhcpShown[] = "boxes=00000 static=1 apply=0 refresh=1 close=1 keyboard=1";
 const char kUntickedStatic[] = "boxes=00000 static=1 apply=1 refresh=1 close=1 keyboard=1";
 
+// As Windows lists them: IPv6 entries after the IPv4 ones.
 const char kStaticAdapter[] = R"({
   "IPEnabled": true, "DHCPEnabled": false,
-  "IPAddress": ["192.168.10.20"], "IPSubnet": ["255.255.255.0"],
-  "DefaultIPGateway": ["192.168.10.1"], "DNSServerSearchOrder": ["192.168.10.1", "192.168.10.2"] })";
+  "IPAddress": ["192.168.10.20", "fe80::20"], "IPSubnet": ["255.255.255.0", "64"],
+  "DefaultIPGateway": ["192.168.10.1", "fe80::1"], "DNSServerSearchOrder": ["192.168.10.1", "192.168.10.2"] })";
 const char kStaticNoGateway[] = R"({
   "IPEnabled": true, "DHCPEnabled": false,
-  "IPAddress": ["192.168.10.20"], "IPSubnet": ["255.255.255.0"],
+  "IPAddress": ["192.168.10.20", "fe80::20"], "IPSubnet": ["255.255.255.0", "64"],
   "DNSServerSearchOrder": ["192.168.10.1"] })";
 const char kLease[] = R"({ "IPAddress": ["10.0.0.5"], "IPSubnet": ["255.0.0.0"],
   "DefaultIPGateway": ["10.0.0.1"], "DNSServerSearchOrder": ["10.0.0.1"] })";
@@ -197,14 +198,15 @@ class SimSuite {
              Record& rec,
              const std::string& name,
              const std::string& adapters,
-             const std::string& extra = "") {
+             const std::string& extra = "",
+             int show = -1) {
     r_.Line("== " + name);
     const std::wstring file = work_ + L"\\" + Wide(name) + L".json";
     json scenario =
         json::parse("{\"adapters\": [" + adapters + "]" + (extra.empty() ? "" : ", " + extra) + "}");
     scenario["record"] = Utf8(rec.path());
     WriteText(file, scenario.dump(2));
-    return r_.Check(app.Start(exe_, L"\"" + file + L"\"", L"", 15000), name + ": window appears");
+    return r_.Check(app.Start(exe_, L"\"" + file + L"\"", L"", 15000, show), name + ": window appears");
   }
   Record NewRecord(const std::string& name) { return Record(work_ + L"\\" + Wide(name) + L".rec"); }
 
@@ -356,8 +358,11 @@ class SimSuite {
   void ApplyStatic() {
     App app;
     Record rec = NewRecord("apply-static");
-    if (!Start(app, rec, "apply-static", kStaticAdapter))
+    // Started from a shortcut set to "Minimized": the window still comes up normal, centred, on top.
+    if (!Start(app, rec, "apply-static", kStaticAdapter, "", SW_SHOWMINIMIZED))
       return;
+    r_.Check(!IsIconic(app.window()), "started minimized: the window is shown normal");
+    ExpectPlacement(r_, app, "started minimized");
     ExpectWindow(r_, app, "load (static)",
                  {L"Ipsetter", L"192.168.10.20|255.255.255.0|192.168.10.1|192.168.10.1|192.168.10.2", 1, L"",
                   L"", kAllOn});
@@ -408,9 +413,10 @@ class SimSuite {
     r_.Check(app.WaitTitle(L"Ipsetter - Acquiring ..", 5000),
              name + ": \"Ipsetter - Acquiring ..\" while no lease", "title \"" + Utf8(app.Title()) + "\"");
     // The box turned off inside the reading while the mode was still static: Apply stays on.
-    ExpectWindow(
-        r_, app, name + " acquiring",
-        {L"Ipsetter - Acquiring ..", L"0.0.0.0|0.0.0.0|||", 0, L"automatic", status, kUntickedStatic});
+    // EnableDHCP keeps the static gateway.
+    ExpectWindow(r_, app, name + " acquiring",
+                 {L"Ipsetter - Acquiring ..", L"0.0.0.0|0.0.0.0|192.168.10.1||", 0, L"automatic", status,
+                  kUntickedStatic});
     if (name == "mask-66")
       script_.Shot("acquiring");
     r_.Check(app.WaitTitle(L"Ipsetter - Updated", 10000),
@@ -490,7 +496,22 @@ class SimSuite {
              "title \"" + Utf8(app.Title()) + "\"");
     r_.Check(!app.Enabled(kCmdExit), name + ": Close is off while the monitor runs");
     rec.Mark();
-    PostMessageW(app.window(), message, wparam, 0);
+    script_.Keys("alt+r alt+c");
+    Sleep(700);
+    const auto polls = rec.SinceMark();
+    r_.Check(app.Running() && app.Title() == L"Ipsetter - Acquiring .." &&
+                 std::all_of(polls.begin(), polls.end(),
+                             [](const std::string& c) { return c == kCimv2 || c == kQueryInfo; }),
+             name + ": Alt+R and Alt+C do nothing while locked", "title \"" + Utf8(app.Title()) + "\"");
+    LPARAM lparam = 0;
+    if (message == WM_ENDSESSION) {
+      lparam = ENDSESSION_LOGOFF;
+      DWORD_PTR agreed = 0;
+      SendMessageTimeoutW(app.window(), WM_QUERYENDSESSION, 0, lparam, SMTO_ABORTIFHUNG, 5000, &agreed);
+      r_.Check(agreed == TRUE && app.Running(), name + ": the program agrees to the logoff and waits for it");
+    }
+    rec.Mark();
+    PostMessageW(app.window(), message, wparam, lparam);
     DWORD code = 1;
     r_.Check(app.WaitExit(5000, &code), name + ": the frame's close ends the process");
     r_.Equal(code, 0, name + ": exit code");
@@ -733,6 +754,8 @@ int wmain(int argc, wchar_t** argv) {
       s.CloseThroughFrame("close-wm-close", WM_CLOSE, 0);
     if (run(L"close-sc-close"))
       s.CloseThroughFrame("close-sc-close", WM_SYSCOMMAND, SC_CLOSE);
+    if (run(L"close-logoff"))
+      s.CloseThroughFrame("close-logoff", WM_ENDSESSION, TRUE);
     if (run(L"keyboard"))
       s.Keyboard();
     if (run(L"fault-tick"))

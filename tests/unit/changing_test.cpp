@@ -267,13 +267,40 @@ TEST(SetStaticFallback, FailingFallbackReplacesTheStatusAndStops) {
   EXPECT_EQ(h.Boxes(), L"192.168.10.20|255.255.255.0|192.168.10.1||");
 }
 
+// An address, a mask and a gateway that the network takes.
+void TypeValid(Harness& h) {
+  h.Type(ControlId::txtIp, L"10.1.1.1");
+  h.Type(ControlId::txtSubnet, L"255.0.0.0");
+  h.Type(ControlId::txtGateway, L"10.0.0.1");
+}
+
+// A service error in the middle of the loop ends Set_Static there: no later call, no result test,
+// no fallback (the second adapter's 66 would have caused one), blnFailed as it was.
+TEST(SetStaticFallback, FaultInTheLoopSkipsTheRest) {
+  for (const bool failed_before : {false, true}) {
+    Harness h;
+    h.net.adapters = {StaticAdapter(), StaticAdapter()};
+    h.net.adapters[1].results = {{L"EnableStatic", 66}};
+    TypeValid(h);
+    h.win.texts[ControlId::txtStatus] = L"kept";
+    h.form.blnFailed = failed_before;
+    h.net.faults = {{L"SetGateways", 2, 0x80041001, L"Generic failure"}};
+    EXPECT_THROW(h.form.Set_Static(), ManagementError);
+    EXPECT_EQ(h.Operations(), (std::vector<std::wstring>{
+                                  std::wstring(L"bind ") + kCimv2, std::wstring(L"ExecQuery ") + kChangeQuery,
+                                  L"EnableStatic #0", L"SetGateways #0", L"SetDNSServerSearchOrder #0",
+                                  L"EnableStatic #1", L"SetGateways #1"}));
+    EXPECT_EQ(h.form.blnFailed, failed_before);
+    EXPECT_EQ(h.Status(), L"kept");
+    EXPECT_EQ(h.form.intAddressMode, 0);
+  }
+}
+
 TEST(SetStaticFallback, OnlyTheLastAdapterCounts) {
   Harness h;
   h.net.adapters = {StaticAdapter(), StaticAdapter()};
   h.net.adapters[0].results = {{L"EnableStatic", 66}};
-  h.Type(ControlId::txtIp, L"10.1.1.1");
-  h.Type(ControlId::txtSubnet, L"255.0.0.0");
-  h.Type(ControlId::txtGateway, L"10.0.0.1");
+  TypeValid(h);
   h.form.Set_Static();
   EXPECT_EQ(h.Status(), L"");
   EXPECT_FALSE(h.form.blnFailed);

@@ -44,12 +44,15 @@ inline sim::Adapter MakeAdapter(bool dhcp,
   return a;
 }
 
+// As Windows lists them: IPv6 entries after the IPv4 ones, kept through every method and lease.
 inline sim::Adapter StaticAdapter() {
-  return MakeAdapter(false, {L"192.168.10.20"}, {L"255.255.255.0"}, {L"192.168.10.1"}, {L"192.168.10.1"});
+  return MakeAdapter(false, {L"192.168.10.20", L"fe80::20"}, {L"255.255.255.0", L"64"},
+                     {L"192.168.10.1", L"fe80::1"}, {L"192.168.10.1"});
 }
 
 inline sim::Adapter DhcpAdapter() {
-  return MakeAdapter(true, {L"10.0.0.5"}, {L"255.0.0.0"}, {L"10.0.0.1"}, {L"10.0.0.1", L"10.0.0.2"});
+  return MakeAdapter(true, {L"10.0.0.5", L"fe80::5"}, {L"255.0.0.0", L"64"}, {L"10.0.0.1", L"fe80::1"},
+                     {L"10.0.0.1", L"10.0.0.2"});
 }
 
 // The window with the simulated network behind it.

@@ -57,7 +57,7 @@ class MemoryWindow : public WindowPeer, public Platform {
   std::function<void()> on_tick;
   std::function<void()> on_start_keyboard;
 
-  std::wstring title = L"Ipsetter";
+  std::wstring title;
   bool visible = false;
   bool destroyed = false;
   double left = 0, top = 0;

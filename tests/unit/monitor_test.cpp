@@ -135,15 +135,52 @@ TEST(Refresh, StaticWithoutGatewayFallsBackOnEveryIncompletePoll) {
   EXPECT_EQ(h.CallsOf(L"EnableDHCP").size(), 2u);
 }
 
-TEST(Refresh, StaticWithGatewayButNoAddressSaysTryingDhcp) {
+// A static reading that is incomplete, after Refresh (as found) or after Apply (as typed).
+struct IncompleteCase {
+  const char* name;
+  bool apply;
+  std::wstring ip, mask, gateway;
+  std::wstring status;
+  friend void PrintTo(const IncompleteCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class IncompleteStatic : public ::testing::TestWithParam<IncompleteCase> {};
+
+TEST_P(IncompleteStatic, FirstPollFallsBackToDhcp) {
+  const IncompleteCase& c = GetParam();
   Harness h;
-  h.net.adapters = {MakeAdapter(false, {L"0.0.0.0"}, {L"255.255.255.0"}, {L"192.168.3.1"}, {})};
-  h.form.OnLoad();
-  h.form.OnRefreshClick();
+  if (c.apply) {
+    h.net.adapters = {StaticAdapter()};
+    h.form.OnLoad();
+    TypeStatic(h, c.ip, c.mask, c.gateway);
+    h.form.OnApplyClick();
+    h.win.Ticks(1);  // settle
+  } else {
+    h.net.adapters = {MakeAdapter(false, {c.ip, L"fe80::3"}, {c.mask, L"64"}, {c.gateway}, {})};
+    h.form.OnLoad();
+    h.form.OnRefreshClick();
+  }
   h.win.Ticks(1);
-  EXPECT_EQ(h.Status(), L"Trying DHCP ..");
+  EXPECT_EQ(h.win.title, L"Ipsetter - Acquiring ..");
+  EXPECT_EQ(h.Status(), c.status);
+  EXPECT_EQ(h.form.intAddressMode, 1);
   EXPECT_EQ(h.CallsOf(L"EnableDHCP").size(), 1u);
+  EXPECT_TRUE(h.win.timer_running);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings,
+    IncompleteStatic,
+    ::testing::Values(
+        IncompleteCase{"RefreshNoAddress", false, L"0.0.0.0", L"255.255.255.0", L"192.168.3.1",
+                       L"Trying DHCP .."},
+        IncompleteCase{"RefreshNoMask", false, L"192.168.3.3", L"0.0.0.0", L"192.168.3.1", L"Trying DHCP .."},
+        IncompleteCase{"ApplyWithoutGateway", true, L"192.168.3.3", L"255.255.255.0", L"",
+                       L"Invalid Gateway Address - Trying DHCP .."},
+        // The network refuses the mask at once; the poll then finds DHCP on and leaves the text.
+        IncompleteCase{"ApplyNoMask", true, L"192.168.3.3", L"0.0.0.0", L"192.168.3.1",
+                       L"Invalid Subnet Mask - Trying DHCP .."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Monitor, EmptyAddressAloneIsComplete) {
   Harness h;

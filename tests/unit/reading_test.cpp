@@ -248,20 +248,27 @@ TEST(ReadingLimits, HugeArraysAndLongStringsAreRead) {
   EXPECT_EQ(h.Text(ControlId::txtDns2), L"10.0.0.1");
 }
 
-TEST(ReadingFailure, UnboundServiceLeavesBoxesEmptyAndReachesTheBoundary) {
-  Harness h;
-  h.net.adapters = {StaticAdapter()};
-  h.form.OnLoad();
-  ASSERT_EQ(h.form.intAddressMode, 2);
-  h.net.faults = {{L"bind", h.net.CountOf(L"bind") + 1, 0x80041001, L"Generic failure"}};
-  h.form.OnRefreshClick();
-  EXPECT_EQ(h.Boxes(), L"||||");
-  EXPECT_EQ(h.form.chkStatic.Value(), 1);
-  EXPECT_EQ(h.form.intAddressMode, 2);
-  EXPECT_EQ(h.Status(), L"Generic failure (0x80041001)");
-  EXPECT_EQ(h.win.title, L"Ipsetter - Error");
-  EXPECT_FALSE(h.win.timer_running);
-  EXPECT_EQ(h.win.InputStates(), "1111111111");
+// A reading that fails part way (the bind, the second adapter's first or last property) leaves the
+// boxes empty and the box, the label and the mode as the last reading set them.
+TEST(ReadingFailure, PartialReadingChangesNeitherBoxNorLabelNorMode) {
+  const std::pair<const wchar_t*, int> faults[] = {{L"bind", 1}, {L"property", 6}, {L"property", 10}};
+  for (const auto& [operation, nth] : faults) {
+    SCOPED_TRACE(nth);
+    Harness h;
+    h.net.adapters = {DhcpAdapter(), DhcpAdapter()};
+    h.form.OnLoad();
+    h.net.adapters = {StaticAdapter(), StaticAdapter()};
+    h.net.faults = {{operation, h.net.CountOf(operation) + nth, 0x80041001, L"Generic failure"}};
+    h.form.OnRefreshClick();
+    EXPECT_EQ(h.Boxes(), L"||||");
+    EXPECT_EQ(h.form.chkStatic.Value(), 0);
+    EXPECT_EQ(h.Text(ControlId::lblStatus), L"automatic");
+    EXPECT_EQ(h.form.intAddressMode, 1);
+    EXPECT_EQ(h.Status(), L"Generic failure (0x80041001)");
+    EXPECT_EQ(h.win.title, L"Ipsetter - Error");
+    EXPECT_FALSE(h.win.timer_running);
+    EXPECT_EQ(h.win.InputStates(), "0000010111");
+  }
 }
 
 TEST(ReadingFailure, ErrorWithoutDescriptionNamesTheService) {

@@ -13,7 +13,7 @@ TEST(SimulatedNetwork, QueriesFilterAndSelectLikeWql) {
   EXPECT_EQ(service->ExecQuery(kChangeQuery).size(), 1u);
   EXPECT_EQ(service->ExecQuery(L"select * from Win32_NetworkAdapterConfiguration").size(), 2u);
   auto rows = service->ExecQuery(kReadQuery);
-  EXPECT_EQ(rows[0]->Property(L"ipaddress"), Strings({L"192.168.10.20"}));
+  EXPECT_EQ(rows[0]->Property(L"ipaddress"), Strings({L"192.168.10.20", L"fe80::20"}));
   EXPECT_THROW(rows[0]->Property(L"MACAddress"), ManagementError);  // not selected
   auto processes = net.Bind(L"winmgmts:")->ExecQuery(kKeyboardQuery);
   ASSERT_EQ(processes.size(), 2u);
@@ -55,14 +55,59 @@ TEST(SimulatedNetwork, MethodsValidateAndChangeTheAdapter) {
     EXPECT_EQ(net.adapters[0].properties[L"DHCPEnabled"], Value(c.result != 0));
   }
   sim::SimulatedNetwork net;
-  net.adapters = {DhcpAdapter()};
+  net.adapters = {StaticAdapter()};
   auto adapter = std::move(net.Bind(kCimv2)->ExecQuery(kChangeQuery)[0]);
   EXPECT_EQ(adapter->SetGateways({L""}, {1}), 0u);
-  EXPECT_TRUE(net.adapters[0].properties[L"DefaultIPGateway"].IsNull());
+  EXPECT_EQ(net.adapters[0].properties[L"DefaultIPGateway"], Strings({L"fe80::1"}));
   EXPECT_EQ(adapter->SetGateways({L"10.0.0.300"}, {1}), 71u);
   EXPECT_EQ(adapter->SetDNSServerSearchOrder({L"1.1.1.1", L"x"}), 70u);
   EXPECT_EQ(adapter->SetDNSServerSearchOrder({L"1.1.1.1"}), 0u);
   EXPECT_EQ(net.adapters[0].properties[L"DNSServerSearchOrder"], Strings({L"1.1.1.1"}));
+}
+
+// What Microsoft documents of the methods: EnableDHCP keeps a static default gateway, SetGateways
+// works only in static mode and drops the adapter's own address, DHCP brings the lease's DNS servers
+// back; and the IPv6 entries stay after the IPv4 ones through everything.
+TEST(SimulatedNetwork, FollowsTheDocumentedBehaviour) {
+  sim::SimulatedNetwork net;
+  net.adapters = {MakeAdapter(false, {L"192.168.10.20", L"fe80::20"}, {L"255.255.255.0", L"64"},
+                              {L"192.168.10.1", L"fe80::1"}, {L"192.168.10.1", L"fec0::1"})};
+  net.adapters[0].lease = sim::Lease{1,
+                                     {{L"IPAddress", Strings({L"10.0.0.5"})},
+                                      {L"IPSubnet", Strings({L"255.0.0.0"})},
+                                      {L"DefaultIPGateway", Strings({L"10.0.0.1"})},
+                                      {L"DNSServerSearchOrder", Strings({L"10.0.0.1"})}}};
+  auto service = net.Bind(kCimv2);
+  auto adapter = std::move(service->ExecQuery(kChangeQuery)[0]);
+  auto lists = [&] {
+    std::wstring out;
+    for (const wchar_t* name : {L"IPAddress", L"IPSubnet", L"DefaultIPGateway", L"DNSServerSearchOrder"}) {
+      const Value& v = net.adapters[0].properties[name];
+      if (v.IsArray())
+        for (const Value& e : v.AsArray())
+          out += e.AsString() + L" ";
+      out += L"| ";
+    }
+    return out;
+  };
+  EXPECT_EQ(adapter->EnableStatic({L"10.1.1.1"}, {L"255.0.0.0"}), 0u);
+  EXPECT_EQ(adapter->SetGateways({L"10.1.1.254"}, {1}), 0u);
+  EXPECT_EQ(adapter->SetDNSServerSearchOrder({L"1.1.1.1"}), 0u);
+  EXPECT_EQ(lists(), L"10.1.1.1 fe80::20 | 255.0.0.0 64 | 10.1.1.254 fe80::1 | 1.1.1.1 fec0::1 | ");
+  EXPECT_EQ(adapter->SetGateways({L"10.1.1.1"}, {1}), 0u);
+  EXPECT_EQ(lists(), L"10.1.1.1 fe80::20 | 255.0.0.0 64 | fe80::1 | 1.1.1.1 fec0::1 | ");
+  EXPECT_EQ(adapter->SetGateways({L"10.1.1.254"}, {1}), 0u);
+  EXPECT_EQ(adapter->EnableDHCP(), 0u);
+  EXPECT_EQ(lists(), L"0.0.0.0 fe80::20 | 0.0.0.0 64 | 10.1.1.254 fe80::1 | 1.1.1.1 fec0::1 | ");
+  EXPECT_EQ(adapter->SetGateways({L"10.9.9.9"}, {1}), 64u);
+  EXPECT_EQ(adapter->SetDNSServerSearchOrder(), 0u);
+  EXPECT_EQ(lists(), L"0.0.0.0 fe80::20 | 0.0.0.0 64 | 10.1.1.254 fe80::1 | fec0::1 | ");
+  service->ExecQuery(kReadQuery);
+  service->ExecQuery(kReadQuery);
+  EXPECT_EQ(lists(), L"10.0.0.5 fe80::20 | 255.0.0.0 64 | 10.1.1.254 10.0.0.1 fe80::1 | 10.0.0.1 fec0::1 | ");
+  EXPECT_EQ(adapter->SetDNSServerSearchOrder({L"8.8.8.8"}), 0u);
+  EXPECT_EQ(adapter->SetDNSServerSearchOrder(), 0u);
+  EXPECT_EQ(lists(), L"10.0.0.5 fe80::20 | 255.0.0.0 64 | 10.1.1.254 10.0.0.1 fe80::1 | 10.0.0.1 fec0::1 | ");
 }
 
 TEST(SimulatedNetwork, LeaseArrivesAfterTheSetNumberOfReads) {
@@ -74,8 +119,9 @@ TEST(SimulatedNetwork, LeaseArrivesAfterTheSetNumberOfReads) {
   std::vector<Value> seen;
   for (int i = 0; i < 4; ++i)
     seen.push_back(service->ExecQuery(kReadQuery)[0]->Property(L"IPAddress"));
-  EXPECT_EQ(seen, (std::vector<Value>{Strings({L"0.0.0.0"}), Strings({L"0.0.0.0"}), Strings({L"10.0.0.5"}),
-                                      Strings({L"10.0.0.5"})}));
+  EXPECT_EQ(seen,
+            (std::vector<Value>{Strings({L"0.0.0.0", L"fe80::20"}), Strings({L"0.0.0.0", L"fe80::20"}),
+                                Strings({L"10.0.0.5", L"fe80::20"}), Strings({L"10.0.0.5", L"fe80::20"})}));
 }
 
 }  // namespace

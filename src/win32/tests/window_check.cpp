@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -263,6 +264,20 @@ void CheckPeer(ipsetter::win32::MainWindow& window) {
   window.SetText(ControlId::txtStatus, L"Invalid Subnet Mask - Trying DHCP ..");
   Check(TextOf(status) == L"Invalid Subnet Mask - Trying DHCP ..", "SetText reaches the control");
   window.SetText(ControlId::txtStatus, L"");
+  // No length limit: a paste of 40,000 characters arrives whole and typing goes on after it.
+  const std::wstring pasted(40000, L'7');
+  for (const layout::Control* c : layout::CreationOrder()) {
+    if (c->kind != layout::ControlKind::TextBox)
+      continue;
+    HWND box = GetDlgItem(hwnd, static_cast<int>(c->id));
+    const std::wstring shown = TextOf(box);
+    SendMessageW(box, EM_SETSEL, 0, -1);
+    SendMessageW(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pasted.c_str()));
+    SendMessageW(box, WM_CHAR, L'8', 0);
+    Check(window.Text(c->id) == pasted + L"8", Name(c->id) + " takes 40,001 characters",
+          std::to_string(window.Text(c->id).size()));
+    SetWindowTextW(box, shown.c_str());
+  }
   window.SetTitle(L"Ipsetter - Refreshing ..");
   Check(window.Title() == L"Ipsetter - Refreshing .." && TextOf(hwnd) == L"Ipsetter - Refreshing ..",
         "SetTitle");
@@ -353,7 +368,18 @@ void CheckEvents(ipsetter::win32::MainWindow& window,
         "keyboard button: two processes ended, one keyboard started, focus on txtOver");
 }
 
-void CheckDpiChange(ipsetter::win32::MainWindow& window) {
+// Form_Load centres with the screen and the window measured in the same unit.
+void CheckCentred(ipsetter::win32::MainWindow& window, ipsetter::frmIpsetter& form, const std::string& when) {
+  form.OnLoad();
+  RECT outer{};
+  GetWindowRect(window.hwnd(), &outer);
+  const int want_left = (GetSystemMetrics(SM_CXSCREEN) - (outer.right - outer.left)) / 2;
+  const int want_top = (GetSystemMetrics(SM_CYSCREEN) - (outer.bottom - outer.top)) / 2;
+  Check(std::abs(outer.left - want_left) <= 1 && std::abs(outer.top - want_top) <= 1,
+        when + ": centred on load", RectText(outer));
+}
+
+void CheckDpiChange(ipsetter::win32::MainWindow& window, ipsetter::frmIpsetter& form) {
   HWND hwnd = window.hwnd();
   RECT before{};
   GetWindowRect(hwnd, &before);
@@ -376,9 +402,11 @@ void CheckDpiChange(ipsetter::win32::MainWindow& window) {
   HFONT font = reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(hwnd, 113), WM_GETFONT, 0, 0));
   GetObjectW(font, sizeof(lf), &lf);
   Check(lf.lfHeight == -20, "WM_DPICHANGED 144: address font 20 px", std::to_string(lf.lfHeight));
+  CheckCentred(window, form, "WM_DPICHANGED 144");
   SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&before));
   GetClientRect(hwnd, &client);
   Check(client.right == 296 && client.bottom == 192, "WM_DPICHANGED 96: back to 296 x 192", RectText(client));
+  CheckCentred(window, form, "WM_DPICHANGED 96");
 }
 
 HWND FindTooltip(HWND owner) {
@@ -496,6 +524,18 @@ void CheckRunningProgram() {
   SetForegroundWindow(running);
   Check(WaitFor([&] { return focus_id() == static_cast<int>(ControlId::txtIp); }), "first focus on txtIp",
         std::to_string(focus_id()));
+  auto title = [&] { return TextOf(running); };
+  // Keys that must do nothing where the focus is; nothing is a default or cancel button.
+  auto inert = [&](std::initializer_list<WORD> keys, const std::string& what) {
+    const int queries = first_network.CountOf(L"ExecQuery");
+    for (WORD key : keys)
+      Key(key, false);
+    Sleep(400);
+    Check(IsWindow(running) && title() == L"Ipsetter" && first_network.CountOf(L"ExecQuery") == queries &&
+              first_network.CountOf(L"EnableStatic") == 0,
+          what + " do nothing", Narrow(title()));
+  };
+  inert({VK_RETURN, VK_ESCAPE}, "Enter and Escape in txtIp");
 
   const ControlId tab_order[] = {ControlId::txtSubnet,  ControlId::txtGateway, ControlId::txtDns1,
                                  ControlId::txtDns2,    ControlId::chkStatic,  ControlId::cmdApply,
@@ -541,8 +581,11 @@ void CheckRunningProgram() {
   Check(WaitFor([&] { return SendMessageW(check, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 1000) &&
             FocusOf(thread) == check,
         "Space ticks it again", std::to_string(focus_id()));
-
-  auto title = [&] { return TextOf(running); };
+  // Access keys want Alt: a stray letter on a kiosk must not apply, refresh or close.
+  inert({'A', 'R', 'C', VK_RETURN, VK_ESCAPE}, "A, R, C, Enter and Escape on the Static box");
+  Key(VK_TAB, false);
+  Check(WaitFor([&] { return focus_id() == static_cast<int>(ControlId::cmdApply); }, 1000), "Tab to Apply");
+  inert({'R', 'C', 'A', VK_ESCAPE}, "R, C, A and Escape on the Apply button");
   Key('R', true);
   Check(WaitFor([&] { return title() == L"Ipsetter - Refreshing .."; }, 2000), "Alt+R refreshes",
         Narrow(title()));
@@ -599,6 +642,7 @@ int main() {
     ipsetter::win32::MainWindow window(GetModuleHandleW(nullptr));
     Check(window.Create(), "window created");
     Check(!IsWindowVisible(window.hwnd()), "created hidden");
+    platform.SetDpiSource([&window] { return window.Dpi(); });
     ipsetter::frmIpsetter form(window, platform, network);
     window.SetForm(&form);
     form.OnLoad();
@@ -612,7 +656,7 @@ int main() {
     CheckTooltips(window.hwnd());
     CheckPeer(window);
     CheckEvents(window, form, platform, network);
-    CheckDpiChange(window);
+    CheckDpiChange(window, form);
     CheckClose(window, network);
     window.SetForm(nullptr);
   }
