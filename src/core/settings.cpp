@@ -53,6 +53,13 @@ bool IsFailure(std::uint32_t result) {
   return result > 1;
 }
 
+// EnableStatic answers 81 ("Unable to Configure DHCP") on an adapter that is already static, yet makes
+// the change: reporting it would throw the user's static configuration away for DHCP.
+bool IsStaticFailure(std::uint32_t result) {
+  constexpr std::uint32_t kAlreadyStatic = 81;
+  return IsFailure(result) && result != kAlreadyStatic;
+}
+
 // Results beyond the 16-bit codes have no text.
 std::wstring ResultText(std::uint32_t result) {
   return result <= 32767 ? frmIpsetter::Get_Error_Text(static_cast<std::int16_t>(result)) : std::wstring();
@@ -151,7 +158,7 @@ void frmIpsetter::Set_Static() {
   }
 
   blnFailed = false;
-  if (IsFailure(static_result)) {
+  if (IsStaticFailure(static_result)) {
     blnFailed = true;
     txtStatus.SetText(ResultText(static_result));
   } else if (IsFailure(gateway_result)) {

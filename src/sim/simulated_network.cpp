@@ -32,6 +32,7 @@ constexpr std::uint32_t kInvalidMethod = kWbemInvalidMethod;
 constexpr std::uint32_t kNotSupported = 64;
 constexpr std::uint32_t kInvalidSubnetMask = 66;
 constexpr std::uint32_t kInvalidIpAddress = 70;
+constexpr std::uint32_t kUnableToConfigureDhcp = 81;
 constexpr std::uint32_t kInvalidGatewayAddress = 71;
 
 // A dotted quad, each part 0..255, as the stack accepts it.
@@ -186,11 +187,14 @@ class AdapterObject : public ManagementObject {
     if (result > 1)
       return result;
     auto& p = adapter().properties;
+    const bool was_static = !IsDhcp(p);
     SetIpv4Part(p, L"IPAddress", Value::Strings(addresses));
     SetIpv4Part(p, L"IPSubnet", Value::Strings(masks));
     p[L"DHCPEnabled"] = false;
     adapter().reads_since_dhcp.reset();
-    return result;
+    // Documented: on an adapter that is already static it answers 81, "However, the function still
+    // succeeds in setting with the new operation."
+    return result == 0 && was_static ? kUnableToConfigureDhcp : result;
   }
 
   std::uint32_t SetGateways(const std::vector<std::wstring>& gateways,

@@ -30,6 +30,7 @@ INVALID_INPUT = 68
 GATEWAYS_LIMIT = 69
 INVALID_IP_ADDRESS = 70
 INVALID_GATEWAY = 71
+UNABLE_TO_CONFIGURE_DHCP = 81
 NOT_FOUND = "0x80041002"
 INVALID_PARAMETER = "0x80041008"
 
@@ -237,6 +238,7 @@ class Agent:
         prefixes = [mask_prefix(m) for m in masks]
         if len(masks) != len(addresses) or None in prefixes:
             return INVALID_SUBNET_MASK
+        was_static = not a.dhcp
         self.stop_client(a)
         a.dhcp = False
         run("ip", "-4", "addr", "flush", "dev", a.name)
@@ -244,7 +246,9 @@ class Agent:
             run("ip", "addr", "add", f"{x}/{prefix}", "dev", a.name)
         self.install_gateways(a)
         self.write_resolv()
-        return OK
+        # Microsoft: it "returns an 81 - Unable to configure DHCP service if the adapter is already
+        # configured with a static address. However, the function still succeeds".
+        return UNABLE_TO_CONFIGURE_DHCP if was_static else OK
 
     def set_gateways(self, a, p):
         gateways = p.get("DefaultIPGateway")

@@ -164,7 +164,15 @@ run_lane() {
   local sys32=$WINEPREFIX/drive_c/windows/system32
   cp "$BUILD/tests/netrig/netrig-keyboard.exe" "$sys32/osk.exe"
   cp "$BUILD/tests/netrig/netrig-keyboard.exe" "$sys32/msswchx.exe"
-  export NETRIG_AGENT=127.0.0.1:$AGENT_PORT NETRIG_RECORD=$dir/work/provider.rec
+  export NETRIG_AGENT=127.0.0.1:$AGENT_PORT
+  if [ "$lane" = main ]; then
+    # The stand-in's own strictness, also against the live agent, before the program meets it.
+    NETRIG_RECORD=$dir/work/provider-check.rec wine_run 120 \
+      "$(wine_path "$BUILD/tests/netrig/provider/netrig_provider_check.exe")" live \
+      </dev/null >"$RUN/provider.log" 2>"$dir/provider-check.stderr"
+    grep -E "^FAIL" "$RUN/provider.log"
+  fi
+  export NETRIG_RECORD=$dir/work/provider.rec
   local limit=300
   [ "$lane" = timeout ] && limit=200
   wine_run "$limit" "$(wine_path "$BUILD/tests/netrig/netrig-driver.exe")" "$lane" \
@@ -209,7 +217,7 @@ wait "$timeout_pid"
 echo "== lane timeout"
 cat "$RUN/timeout.log"
 passed=0 failed=0
-for l in main timeout; do
+for l in provider main timeout; do
   summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$RUN/$l.log" | tail -1)
   [ -n "$summary" ] || { summary="0 passed, 1 failed"; echo "$l: no summary (see $RUN/$l/driver.stderr)"; }
   echo "$l: $summary"

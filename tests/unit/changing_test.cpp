@@ -240,6 +240,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StaticFailureCase{"Success", 0, 0, 0, L"", false},
         StaticFailureCase{"RestartNeeded", 1, 1, 1, L"", false},
+        // EnableStatic's 81 on an adapter already static comes with the change made.
+        StaticFailureCase{"StaticAlreadyStatic", 81, 0, 0, L"", false},
+        StaticFailureCase{"GatewayEightyOne", 0, 81, 0, L"Unable to Configure DHCP - Trying DHCP ..", true},
         StaticFailureCase{"Mask", 66, 0, 0, L"Invalid Subnet Mask - Trying DHCP ..", true},
         StaticFailureCase{"MaskBeforeGateway", 66, 71, 0, L"Invalid Subnet Mask - Trying DHCP ..", true},
         StaticFailureCase{"GatewaySeventy", 0, 70, 0, L"Invalid IP address - Trying DHCP ..", true},

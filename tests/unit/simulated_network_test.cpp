@@ -65,7 +65,8 @@ TEST(SimulatedNetwork, MethodsValidateAndChangeTheAdapter) {
   EXPECT_EQ(net.adapters[0].properties[L"DNSServerSearchOrder"], Strings({L"1.1.1.1"}));
 }
 
-// What Microsoft documents of the methods: EnableDHCP keeps a static default gateway, SetGateways
+// What Microsoft documents of the methods: EnableStatic on a static adapter answers 81 and still makes
+// the change, EnableDHCP keeps a static default gateway, SetGateways
 // works only in static mode and drops the adapter's own address, DHCP brings the lease's DNS servers
 // back; and the IPv6 entries stay after the IPv4 ones through everything.
 TEST(SimulatedNetwork, FollowsTheDocumentedBehaviour) {
@@ -90,7 +91,7 @@ TEST(SimulatedNetwork, FollowsTheDocumentedBehaviour) {
     }
     return out;
   };
-  EXPECT_EQ(adapter->EnableStatic({L"10.1.1.1"}, {L"255.0.0.0"}), 0u);
+  EXPECT_EQ(adapter->EnableStatic({L"10.1.1.1"}, {L"255.0.0.0"}), 81u);
   EXPECT_EQ(adapter->SetGateways({L"10.1.1.254"}, {1}), 0u);
   EXPECT_EQ(adapter->SetDNSServerSearchOrder({L"1.1.1.1"}), 0u);
   EXPECT_EQ(lists(), L"10.1.1.1 fe80::20 | 255.0.0.0 64 | 10.1.1.254 fe80::1 | 1.1.1.1 fec0::1 | ");
