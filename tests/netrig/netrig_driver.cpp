@@ -192,6 +192,7 @@ class Lane {
 
   void Load();
   void ApplyStatic();
+  void ChangeStatic();
   void RejectedAddress();
   void NoGateway();
   void ClearedBoxWhileServerHolds();
@@ -265,6 +266,31 @@ void Lane::ApplyStatic() {
   r_.Calls(MethodsSinceMark(), want, "provider record of the static Apply");
   PrintRecordSinceMark("one static Apply, settle tick and first poll");
   script_.Shot("netrig-static");
+}
+
+// From static to static, the commonest change: EnableStatic answers 81 and still makes it.
+void Lane::ChangeStatic() {
+  TypeStatic(L"10.80.5.6", kStaticGw, kStaticDns1, L"");
+  Mark();
+  app_.Click(kCmdApply);
+  Reaches(L"Ipsetter - Updated", 10000, "static to static");
+  ExpectWindow(r_, app_, "static to static",
+               {L"Ipsetter - Updated", L"10.80.5.6|255.255.255.0|10.80.5.1|10.80.5.53|", 1, L"", L"", kAllOn});
+  const Kernel k = ReadKernel();
+  r_.Check(k["a0"].inet == std::vector<std::string>{"10.80.5.6/24"} &&
+               k["a1"].inet == std::vector<std::string>{"10.80.5.6/24"} && k.dhcp_clients.empty(),
+           "kernel after static to static: both 10.80.5.6/24, no DHCP client",
+           Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet));
+  std::vector<std::string> want;
+  for (const char* a : {"a0", "a1"}) {
+    const std::string i = Idx(a);
+    want.push_back("EnableStatic #" + i +
+                   R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.6"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 81)");
+    want.push_back("SetGateways #" + i +
+                   R"( DefaultIPGateway:VT_ARRAY|VT_BSTR=["10.80.5.1"] GatewayCostMetric:VT_ARRAY|VT_I4=[1] -> 0)");
+    want.push_back("SetDNSServerSearchOrder #" + i + R"( DNSServerSearchOrder:VT_ARRAY|VT_BSTR=["10.80.5.53"] -> 0)");
+  }
+  r_.Calls(MethodsSinceMark(), want, "provider record of static to static: no fallback");
 }
 
 void Lane::RejectedAddress() {
@@ -453,6 +479,7 @@ void Lane::Main() {
     return;
   Load();
   ApplyStatic();
+  ChangeStatic();
   RejectedAddress();
   NoGateway();
   ClearedBoxWhileServerHolds();
