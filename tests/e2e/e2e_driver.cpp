@@ -18,28 +18,12 @@
 #include <nlohmann/json.hpp>
 
 #include "driver_support.h"
+#include "window_view.h"
 
 namespace e2e {
 namespace {
 
 using nlohmann::json;
-
-// Control ids: 100 + the control's row in the window's control table.
-enum Id {
-  kTxtStatus = 102,
-  kCmdKeyboard = 103,
-  kCmdRefresh = 104,
-  kChkStatic = 105,
-  kCmdExit = 107,
-  kCmdApply = 108,
-  kTxtDns2 = 109,
-  kTxtDns1 = 110,
-  kTxtGateway = 111,
-  kTxtSubnet = 112,
-  kTxtIp = 113,
-  kTxtOver = 114,
-  kLblStatus = 115,
-};
 
 const char kCimv2[] = R"(bind winmgmts:\\.\root\cimv2)";
 const char kDefault[] = "bind winmgmts:";
@@ -49,12 +33,6 @@ const char kQueryInfo[] =
 const char kQueryAll[] = "ExecQuery Select * from Win32_NetworkAdapterConfiguration where IPEnabled=TRUE";
 const char kQueryProcesses[] =
     "ExecQuery Select Name from Win32_Process Where Name = 'Osk.exe' OR Name = 'MSSWCHX.EXE'";
-
-// Enabled states of the ten input controls, in the order the program switches them off.
-const char kAllOn[] = "boxes=11111 static=1 apply=1 refresh=1 close=1 keyboard=1";
-const char kAllOff[] = "boxes=00000 static=0 apply=0 refresh=0 close=0 keyboard=0";
-const char kDhcpShown[] = "boxes=00000 static=1 apply=0 refresh=1 close=1 keyboard=1";
-const char kUntickedStatic[] = "boxes=00000 static=1 apply=1 refresh=1 close=1 keyboard=1";
 
 // As Windows lists them: IPv6 entries after the IPv4 ones.
 const char kStaticAdapter[] = R"({
@@ -77,37 +55,6 @@ std::string With(const char* adapter, const std::string& members) {
 
 std::string LeaseAfter(int reads) {
   return "\"lease\": " + With(kLease, "\"afterReads\": " + std::to_string(reads));
-}
-
-std::string Enables(const App& app) {
-  auto bit = [&](int id) { return app.Enabled(id) ? "1" : "0"; };
-  return std::string("boxes=") + bit(kTxtIp) + bit(kTxtSubnet) + bit(kTxtGateway) + bit(kTxtDns1) +
-         bit(kTxtDns2) + " static=" + bit(kChkStatic) + " apply=" + bit(kCmdApply) +
-         " refresh=" + bit(kCmdRefresh) + " close=" + bit(kCmdExit) + " keyboard=" + bit(kCmdKeyboard);
-}
-
-std::wstring Boxes(const App& app) {
-  return app.Text(kTxtIp) + L"|" + app.Text(kTxtSubnet) + L"|" + app.Text(kTxtGateway) + L"|" +
-         app.Text(kTxtDns1) + L"|" + app.Text(kTxtDns2);
-}
-
-// What the window shows; every field is one check.
-struct Shown {
-  std::wstring title;
-  std::wstring boxes;  // ip|mask|gateway|dns1|dns2
-  int check;
-  std::wstring mode_label;
-  std::wstring status;
-  std::string enables;
-};
-
-void ExpectWindow(Report& r, const App& app, const std::string& when, const Shown& want) {
-  r.Equal(app.Title(), want.title, when + ": title");
-  r.Equal(Boxes(app), want.boxes, when + ": address boxes");
-  r.Equal(app.CheckState(kChkStatic), want.check, when + ": Static box");
-  r.Equal(app.Text(kLblStatus), want.mode_label, when + ": mode label");
-  r.Equal(app.Text(kTxtStatus), want.status, when + ": status line");
-  r.Check(Enables(app) == want.enables, when + ": enabled " + want.enables, "got " + Enables(app));
 }
 
 void ExpectPlacement(Report& r, const App& app, const std::string& who) {
