@@ -24,29 +24,14 @@ NS_DNS1=10.77.1.53 NS_DNS2=10.77.1.54
 
 # ---------------------------------------------------------------- one lane (runs in its own process)
 
-# Reads the driver's output, runs what it asks for (@@CMD n verb args), prints everything else.
-serve_driver() {
-  local sync=$1 line n rest verb args
-  while IFS= read -r line; do
-    line=${line%$'\r'}
-    case $line in
-      "@@CMD "*)
-        rest=${line#@@CMD }
-        n=${rest%% *}
-        rest=${rest#"$n" }
-        verb=${rest%% *}
-        args=${rest#"$verb"}
-        case $verb in
-          xdo) xdotool $args ;;
-          shot) import -window root "$SHOTS/${args# }.png" ;;
-          route-add) ip route add default via "$NS_GW" dev veth1 ;;
-          *) echo "script: unknown request $verb" ;;
-        esac
-        touch "$sync/done-$n"
-        ;;
-      *) printf '%s\n' "$line" ;;
-    esac
-  done
+# What the driver asks of the script (see serve_driver_requests).
+lane_request() {
+  case $1 in
+    xdo) xdotool $2 ;;
+    shot) import -window root "$SHOTS/$2.png" ;;
+    route-add) ip route add default via "$NS_GW" dev veth1 ;;
+    *) echo "script: unknown request $1" ;;
+  esac
 }
 
 run_lane() {
@@ -82,7 +67,7 @@ run_lane() {
   local limit=300
   [ "$lane" = timeout ] && limit=260
   wine_run "$limit" "$driver" "$lane" "$exe" "$(wine_path "$dir/work")" "$(wine_path "$dir/sync")" "${args[@]}" \
-    2>"$dir/driver.stderr" | serve_driver "$dir/sync"
+    2>"$dir/driver.stderr" | serve_driver_requests lane_request "$dir/sync"
 }
 
 if [ "${1:-}" = --lane ]; then

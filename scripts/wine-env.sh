@@ -63,6 +63,28 @@ wine_prefix_init() {
   fi
 }
 
+# serve_driver_requests HANDLER SYNC_DIR: reads a driver's output and runs what it asks for. A line
+# "@@CMD <n> <verb> <args>" calls `HANDLER verb args`, then touches SYNC_DIR/done-<n> (the driver
+# waits for it); every other line is printed.
+serve_driver_requests() {
+  local handler=$1 sync=$2 line n rest verb args
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    case $line in
+      "@@CMD "*)
+        rest=${line#@@CMD }
+        n=${rest%% *}
+        rest=${rest#"$n" }
+        verb=${rest%% *}
+        args=${rest#"$verb"}
+        "$handler" "$verb" "${args# }"
+        touch "$sync/done-$n"
+        ;;
+      *) printf '%s\n' "$line" ;;
+    esac
+  done
+}
+
 # Unix path -> the Z: path Wine programs see.
 wine_path() {
   printf 'Z:%s' "$1" | tr '/' '\\'

@@ -347,12 +347,7 @@ class Agent:
 
     def shutdown(self):
         for a in self.adapters.values():
-            if a.client is not None:
-                a.client.terminate()
-                try:
-                    a.client.wait(5)
-                except subprocess.TimeoutExpired:
-                    a.client.kill()
+            self.stop_client(a)
 
 
 def read_line(conn, limit=1 << 20):

@@ -119,38 +119,24 @@ os.replace(sys.argv[1] + ".tmp", sys.argv[1])
 EOF
 }
 
-# Reads the driver's output, runs what it asks for (@@CMD n verb args), prints everything else.
-serve_driver() {
-  local lane=$1 dir=$RUN/$1 line n rest verb args
-  while IFS= read -r line; do
-    line=${line%$'\r'}
-    case $line in
-      "@@CMD "*)
-        rest=${line#@@CMD }
-        n=${rest%% *}
-        rest=${rest#"$n" }
-        verb=${rest%% *}
-        args=${rest#"$verb"}
-        args=${args# }
-        case $verb in
-          xdo) xdotool $args ;;
-          shot) import -window root "$SHOTS/$args.png" ;;
-          kernel) kernel_snapshot "$dir/work/kernel.json" "$dir" ;;
-          dhcp-hold) kill -STOP "$DNSMASQ_PID" ;;
-          dhcp-release) kill -CONT "$DNSMASQ_PID" ;;
-          agent) ip netns exec "$CLIENT" python3 "$ROOT/tests/netrig/agent.py" ctl --port "$AGENT_PORT" "$args" ;;
-          *) echo "script: unknown request $verb" ;;
-        esac
-        touch "$dir/sync/done-$n"
-        ;;
-      *) printf '%s\n' "$line" ;;
-    esac
-  done
+# What the driver asks of the script (see serve_driver_requests).
+lane_request() {
+  local dir=$RUN/$LANE
+  case $1 in
+    xdo) xdotool $2 ;;
+    shot) import -window root "$SHOTS/$2.png" ;;
+    kernel) kernel_snapshot "$dir/work/kernel.json" "$dir" ;;
+    dhcp-hold) kill -STOP "$DNSMASQ_PID" ;;
+    dhcp-release) kill -CONT "$DNSMASQ_PID" ;;
+    agent) ip netns exec "$CLIENT" python3 "$ROOT/tests/netrig/agent.py" ctl --port "$AGENT_PORT" "$2" ;;
+    *) echo "script: unknown request $1" ;;
+  esac
 }
 
 # One lane, already inside its client namespace: prefix, provider, Xvfb, the driver.
 run_lane() {
   local lane=$1 dir=$RUN/$1
+  LANE=$lane
   mkdir -p "$dir/work" "$dir/sync" "$dir/app" "$SHOTS"
   rm -f "$dir/sync"/done-* "$dir/work"/*
   wine_env "$dir"
@@ -177,7 +163,7 @@ run_lane() {
   [ "$lane" = timeout ] && limit=200
   wine_run "$limit" "$(wine_path "$BUILD/tests/netrig/netrig-driver.exe")" "$lane" \
     "$(wine_path "$dir/app/ipsetter.exe")" "$(wine_path "$dir/work")" "$(wine_path "$dir/sync")" \
-    2>"$dir/driver.stderr" | serve_driver "$lane"
+    2>"$dir/driver.stderr" | serve_driver_requests lane_request "$dir/sync"
 }
 
 lane() {

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "channel.h"
+#include "com_unknown.h"
 #include "wbem_object.h"
 #include "wql.h"
 
@@ -241,23 +242,10 @@ class Enumerator final : public IEnumWbemClassObject {
   }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv)
-      return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumWbemClassObject) {
-      *ppv = static_cast<IEnumWbemClassObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return Offer(riid, ppv, {{&IID_IUnknown, this}, {&IID_IEnumWbemClassObject, this}});
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG n = InterlockedDecrement(&refs_);
-    if (n == 0)
-      delete this;
-    return static_cast<ULONG>(n);
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
 
   STDMETHODIMP Reset() override {
     if (forward_only_)
@@ -318,9 +306,10 @@ class Enumerator final : public IEnumWbemClassObject {
   }
 
  private:
+  friend class netrig::RefCount;
   ~Enumerator() { ObjectDestroyed(); }
 
-  LONG refs_ = 1;
+  RefCount refs_;
   Loader loader_;
   bool forward_only_;
   bool loaded_ = false;
@@ -452,26 +441,14 @@ class Services final : public IWbemServices, public IClientSecurity {
   Services() { ObjectCreated(); }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv)
-      return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IWbemServices)
-      *ppv = static_cast<IWbemServices*>(this);
-    else if (riid == IID_IClientSecurity)
-      *ppv = static_cast<IClientSecurity*>(this);
-    else
-      *ppv = nullptr;
-    if (!*ppv)
-      return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    IWbemServices* services = this;
+    IClientSecurity* security = this;
+    return Offer(
+        riid, ppv,
+        {{&IID_IUnknown, services}, {&IID_IWbemServices, services}, {&IID_IClientSecurity, security}});
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG n = InterlockedDecrement(&refs_);
-    if (n == 0)
-      delete this;
-    return static_cast<ULONG>(n);
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
 
   // IClientSecurity: the blanket is taken and remembered, as a proxy's would be.
   STDMETHODIMP QueryBlanket(IUnknown* /*pProxy*/,
@@ -741,9 +718,10 @@ class Services final : public IWbemServices, public IClientSecurity {
   }
 
  private:
+  friend class netrig::RefCount;
   ~Services() { ObjectDestroyed(); }
 
-  LONG refs_ = 1;
+  RefCount refs_;
   DWORD authn_ = RPC_C_AUTHN_WINNT;
   DWORD authz_ = RPC_C_AUTHZ_NONE;
   DWORD level_ = RPC_C_AUTHN_LEVEL_CONNECT;
@@ -766,23 +744,10 @@ class Locator final : public IWbemLocator {
   Locator() { ObjectCreated(); }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv)
-      return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IWbemLocator) {
-      *ppv = static_cast<IWbemLocator*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return Offer(riid, ppv, {{&IID_IUnknown, this}, {&IID_IWbemLocator, this}});
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG n = InterlockedDecrement(&refs_);
-    if (n == 0)
-      delete this;
-    return static_cast<ULONG>(n);
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
 
   STDMETHODIMP ConnectServer(const BSTR strNetworkResource,
                              const BSTR strUser,
@@ -825,8 +790,9 @@ class Locator final : public IWbemLocator {
   }
 
  private:
+  friend class netrig::RefCount;
   ~Locator() { ObjectDestroyed(); }
-  LONG refs_ = 1;
+  RefCount refs_;
 };
 
 LONG g_locks = 0;
@@ -834,14 +800,7 @@ LONG g_locks = 0;
 class Factory final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv)
-      return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return Offer(riid, ppv, {{&IID_IUnknown, this}, {&IID_IClassFactory, this}});
   }
   // A static object: its lifetime is the DLL's.
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }

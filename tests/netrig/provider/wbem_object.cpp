@@ -430,26 +430,15 @@ std::vector<std::wstring> WbemObject::Names(LONG flags) const {
 }
 
 STDMETHODIMP WbemObject::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv)
-    return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IWbemClassObject || riid == IID_NetrigObject) {
-    *ppv = static_cast<IWbemClassObject*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  return Offer(riid, ppv, {{&IID_IUnknown, this}, {&IID_IWbemClassObject, this}, {&IID_NetrigObject, this}});
 }
 
 STDMETHODIMP_(ULONG) WbemObject::AddRef() {
-  return static_cast<ULONG>(InterlockedIncrement(&refs_));
+  return refs_.Add();
 }
 
 STDMETHODIMP_(ULONG) WbemObject::Release() {
-  const LONG n = InterlockedDecrement(&refs_);
-  if (n == 0)
-    delete this;
-  return static_cast<ULONG>(n);
+  return refs_.Drop(this);
 }
 
 STDMETHODIMP WbemObject::GetQualifierSet(IWbemQualifierSet** /*ppQualSet*/) {

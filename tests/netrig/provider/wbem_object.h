@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "com_unknown.h"
 #include "json.h"
 #include "schema.h"
 
@@ -131,13 +132,14 @@ class WbemObject final : public IWbemClassObject {
 
  private:
   WbemObject();
+  friend class RefCount;
   ~WbemObject();
   std::wstring ClassName() const;
   // The system properties, computed; false for a name that is none.
   bool SystemProperty(const std::wstring& name, VARIANT* value, CIMTYPE* type) const;
   std::vector<std::wstring> Names(LONG flags) const;
 
-  LONG refs_ = 1;
+  RefCount refs_;
   LONG genus_ = WBEM_GENUS_CLASS;
   const ClassDef* def_ = nullptr;
   const MethodDef* method_ = nullptr;  // set for __PARAMETERS
