@@ -101,8 +101,9 @@ class Lane {
       k.links[l.value("ifname", "")] = link;
     }
     std::vector<json> routes(j["route4"].begin(), j["route4"].end());
-    std::stable_sort(routes.begin(), routes.end(),
-                     [](const json& a, const json& b) { return a.value("metric", 0) < b.value("metric", 0); });
+    std::stable_sort(routes.begin(), routes.end(), [](const json& a, const json& b) {
+      return a.value("metric", 0) < b.value("metric", 0);
+    });
     for (const auto& rt : routes)
       k.links[rt.value("dev", "")].gateways.push_back(rt.value("gateway", ""));
     std::istringstream resolv(j.value("resolv", ""));
@@ -125,7 +126,8 @@ class Lane {
         continue;
       const std::string path = j.value("path", "");
       const size_t eq = path.rfind('=');
-      std::string item = j.value("method", "?") + " #" + (eq == std::string::npos ? "?" : path.substr(eq + 1));
+      std::string item =
+          j.value("method", "?") + " #" + (eq == std::string::npos ? "?" : path.substr(eq + 1));
       if (j.contains("in") && j["in"].is_array())
         for (const auto& p : j["in"])
           item += " " + p.value("name", "?") + ":" + p.value("vt", "?") + "=" + p["value"].dump();
@@ -153,7 +155,9 @@ class Lane {
     return true;
   }
 
-  void TypeStatic(const std::wstring& ip, const std::wstring& gw, const std::wstring& dns1,
+  void TypeStatic(const std::wstring& ip,
+                  const std::wstring& gw,
+                  const std::wstring& dns1,
                   const std::wstring& dns2) {
     app_.SetText(kTxtIp, ip);
     app_.SetText(kTxtSubnet, kMask24);
@@ -166,8 +170,9 @@ class Lane {
   bool Reaches(const std::wstring& title, DWORD ms, const std::string& what) {
     const DWORD t0 = GetTickCount();
     const bool ok = app_.WaitTitle(title, ms);
-    r_.Check(ok, what + ": title becomes \"" + Utf8(title) + "\" (" + std::to_string(GetTickCount() - t0) + " ms)",
-             "title \"" + Utf8(app_.Title()) + "\", status \"" + Utf8(app_.Text(kTxtStatus)) + "\"");
+    r_.Check(
+        ok, what + ": title becomes \"" + Utf8(title) + "\" (" + std::to_string(GetTickCount() - t0) + " ms)",
+        "title \"" + Utf8(app_.Title()) + "\", status \"" + Utf8(app_.Text(kTxtStatus)) + "\"");
     return ok;
   }
 
@@ -208,6 +213,24 @@ class Lane {
   size_t mark_ = 0;
 };
 
+// The three calls Set_Static makes on one adapter (gateway 10.80.5.1), as MethodsSinceMark() lists
+// them; `dns` is the server list as JSON, empty for the call without servers.
+std::vector<std::string> StaticCalls(const std::string& index,
+                                     const std::string& ip,
+                                     const std::string& static_result,
+                                     const std::string& dns) {
+  return {"EnableStatic #" + index + R"( IPAddress:VT_ARRAY|VT_BSTR=[")" + ip +
+              R"("] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> )" + static_result,
+          "SetGateways #" + index +
+              R"( DefaultIPGateway:VT_ARRAY|VT_BSTR=["10.80.5.1"] GatewayCostMetric:VT_ARRAY|VT_I4=[1] -> 0)",
+          "SetDNSServerSearchOrder #" + index +
+              (dns.empty() ? "" : " DNSServerSearchOrder:VT_ARRAY|VT_BSTR=" + dns) + " -> 0"};
+}
+
+void Append(std::vector<std::string>& to, const std::vector<std::string>& more) {
+  to.insert(to.end(), more.begin(), more.end());
+}
+
 std::wstring WithLease(const Kernel& k, const std::wstring& gateway_and_dns) {
   return k.Ip("a1") + L"|" + kMask24 + L"|" + gateway_and_dns;
 }
@@ -217,7 +240,8 @@ void Lane::Load() {
   r_.Check(kernel_.Leased("a1") && kernel_.dhcp_clients.count("a1") == 1,
            "kernel at start: a1 holds a lease of the DHCP server and its client runs",
            "a1 " + Joined(kernel_["a1"].inet) + ", leases:\n" + kernel_.leases);
-  r_.Check(kernel_["a0"].inet == std::vector<std::string>{"10.81.0.20/24"} && kernel_.dhcp_clients.count("a0") == 0,
+  r_.Check(kernel_["a0"].inet == std::vector<std::string>{"10.81.0.20/24"} &&
+               kernel_.dhcp_clients.count("a0") == 0,
            "kernel at start: a0 static 10.81.0.20/24", Joined(kernel_["a0"].inet));
   // a1 comes last: its lease decides address, mask, gateway, DNS servers and the DHCP state.
   ExpectWindow(r_, app_, "load (a0 static, a1 leased)",
@@ -235,34 +259,26 @@ void Lane::ApplyStatic() {
   r_.Equal(app_.Title(), L"Ipsetter - Processing ..", "Apply static: title when the click returns");
   Reaches(L"Ipsetter - Updated", 10000, "Apply static");
   ExpectWindow(r_, app_, "Apply static, two adapters",
-               {L"Ipsetter - Updated", L"10.80.5.5|255.255.255.0|10.80.5.1|10.80.5.53|10.80.5.54", 1, L"", L"",
-                kAllOn});
+               {L"Ipsetter - Updated", L"10.80.5.5|255.255.255.0|10.80.5.1|10.80.5.53|10.80.5.54", 1, L"",
+                L"", kAllOn});
   const Kernel k = ReadKernel();
   for (const char* a : {"a0", "a1"}) {
     const std::string n = a;
-    r_.Check(k[n].inet == std::vector<std::string>{"10.80.5.5/24"}, "kernel after static Apply: " + n + " 10.80.5.5/24",
-             Joined(k[n].inet));
+    r_.Check(k[n].inet == std::vector<std::string>{"10.80.5.5/24"},
+             "kernel after static Apply: " + n + " 10.80.5.5/24", Joined(k[n].inet));
     r_.Check(k[n].gateways == std::vector<std::string>{"10.80.5.1"},
              "kernel after static Apply: " + n + " default route via 10.80.5.1", Joined(k[n].gateways));
     r_.Check(k[n].inet6_global.size() == 1, "kernel after static Apply: " + n + " keeps its IPv6 address",
              Joined(k[n].inet6_global));
   }
-  r_.Check(k.dhcp_clients.empty(), "kernel after static Apply: no DHCP client runs", std::to_string(k.dhcp_clients.size()));
+  r_.Check(k.dhcp_clients.empty(), "kernel after static Apply: no DHCP client runs",
+           std::to_string(k.dhcp_clients.size()));
   r_.Check(k.nameservers == std::vector<std::string>{"10.80.5.53", "10.80.5.54", "10.80.5.53", "10.80.5.54"},
            "resolver after static Apply: both adapters' servers", Joined(k.nameservers));
   // The program's exact COM shapes, as the provider received them.
   // a0 was static already: EnableStatic answers 81 there and still makes the change.
-  std::vector<std::string> want;
-  for (const char* a : {"a0", "a1"}) {
-    const std::string i = Idx(a);
-    want.push_back("EnableStatic #" + i +
-                   R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.5"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> )" +
-                   (std::string(a) == "a0" ? "81" : "0"));
-    want.push_back("SetGateways #" + i +
-                   R"( DefaultIPGateway:VT_ARRAY|VT_BSTR=["10.80.5.1"] GatewayCostMetric:VT_ARRAY|VT_I4=[1] -> 0)");
-    want.push_back("SetDNSServerSearchOrder #" + i +
-                   R"( DNSServerSearchOrder:VT_ARRAY|VT_BSTR=["10.80.5.53","10.80.5.54"] -> 0)");
-  }
+  std::vector<std::string> want = StaticCalls(Idx("a0"), "10.80.5.5", "81", R"(["10.80.5.53","10.80.5.54"])");
+  Append(want, StaticCalls(Idx("a1"), "10.80.5.5", "0", R"(["10.80.5.53","10.80.5.54"])"));
   r_.Calls(MethodsSinceMark(), want, "provider record of the static Apply");
   PrintRecordSinceMark("one static Apply, settle tick and first poll");
   script_.Shot("netrig-static");
@@ -274,22 +290,17 @@ void Lane::ChangeStatic() {
   Mark();
   app_.Click(kCmdApply);
   Reaches(L"Ipsetter - Updated", 10000, "static to static");
-  ExpectWindow(r_, app_, "static to static",
-               {L"Ipsetter - Updated", L"10.80.5.6|255.255.255.0|10.80.5.1|10.80.5.53|", 1, L"", L"", kAllOn});
+  ExpectWindow(
+      r_, app_, "static to static",
+      {L"Ipsetter - Updated", L"10.80.5.6|255.255.255.0|10.80.5.1|10.80.5.53|", 1, L"", L"", kAllOn});
   const Kernel k = ReadKernel();
   r_.Check(k["a0"].inet == std::vector<std::string>{"10.80.5.6/24"} &&
                k["a1"].inet == std::vector<std::string>{"10.80.5.6/24"} && k.dhcp_clients.empty(),
            "kernel after static to static: both 10.80.5.6/24, no DHCP client",
            Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet));
   std::vector<std::string> want;
-  for (const char* a : {"a0", "a1"}) {
-    const std::string i = Idx(a);
-    want.push_back("EnableStatic #" + i +
-                   R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.6"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 81)");
-    want.push_back("SetGateways #" + i +
-                   R"( DefaultIPGateway:VT_ARRAY|VT_BSTR=["10.80.5.1"] GatewayCostMetric:VT_ARRAY|VT_I4=[1] -> 0)");
-    want.push_back("SetDNSServerSearchOrder #" + i + R"( DNSServerSearchOrder:VT_ARRAY|VT_BSTR=["10.80.5.53"] -> 0)");
-  }
+  for (const char* a : {"a0", "a1"})
+    Append(want, StaticCalls(Idx(a), "10.80.5.6", "81", R"(["10.80.5.53"])"));
   r_.Calls(MethodsSinceMark(), want, "provider record of static to static: no fallback");
 }
 
@@ -299,14 +310,8 @@ void Lane::RejectedAddress() {
   app_.Click(kCmdApply);
   r_.Equal(app_.Text(kTxtStatus), L"Invalid IP address - Trying DHCP ..", "Apply 10.80.5.300: status");
   std::vector<std::string> want;
-  for (const char* a : {"a0", "a1"}) {
-    const std::string i = Idx(a);
-    want.push_back("EnableStatic #" + i +
-                   R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.300"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 70)");
-    want.push_back("SetGateways #" + i +
-                   R"( DefaultIPGateway:VT_ARRAY|VT_BSTR=["10.80.5.1"] GatewayCostMetric:VT_ARRAY|VT_I4=[1] -> 0)");
-    want.push_back("SetDNSServerSearchOrder #" + i + " -> 0");
-  }
+  for (const char* a : {"a0", "a1"})
+    Append(want, StaticCalls(Idx(a), "10.80.5.300", "70", ""));
   for (const char* a : {"a0", "a1"}) {
     want.push_back("EnableDHCP #" + Idx(a) + " (no in-parameters) -> 0");
     want.push_back("SetDNSServerSearchOrder #" + Idx(a) + " -> 0");
@@ -323,7 +328,8 @@ void Lane::RejectedAddress() {
                 kUntickedStatic});
   // EnableDHCP keeps a static default gateway (Microsoft documents it): SetGateways had set one.
   r_.Check(k["a1"].gateways == std::vector<std::string>{"10.80.5.1", "10.82.0.1"},
-           "kernel after the fallback: the static gateway stays beside the lease's", Joined(k["a1"].gateways));
+           "kernel after the fallback: the static gateway stays beside the lease's",
+           Joined(k["a1"].gateways));
   script_.Shot("netrig-lease");
 }
 
@@ -338,13 +344,16 @@ void Lane::NoGateway() {
                app_.Title() == L"Ipsetter - Acquiring ..";
       },
       5000);
-  r_.Check(seen, "Apply without gateway: the poll writes \"Invalid Gateway Address - Trying DHCP ..\" while acquiring",
-           "title \"" + Utf8(app_.Title()) + "\", status \"" + Utf8(app_.Text(kTxtStatus)) + "\"");
+  r_.Check(
+      seen,
+      "Apply without gateway: the poll writes \"Invalid Gateway Address - Trying DHCP ..\" while acquiring",
+      "title \"" + Utf8(app_.Title()) + "\", status \"" + Utf8(app_.Text(kTxtStatus)) + "\"");
   Reaches(L"Ipsetter - Updated", 20000, "Apply without gateway, fallback");
   const Kernel k = ReadKernel();
-  r_.Check(k.Leased("a0") && k.Leased("a1") && k["a1"].gateways == std::vector<std::string>{"10.82.0.1"},
-           "kernel after the fallback: leases, and only the lease's gateway (the empty one removed the static)",
-           "a1 " + Joined(k["a1"].inet) + " via " + Joined(k["a1"].gateways));
+  r_.Check(
+      k.Leased("a0") && k.Leased("a1") && k["a1"].gateways == std::vector<std::string>{"10.82.0.1"},
+      "kernel after the fallback: leases, and only the lease's gateway (the empty one removed the static)",
+      "a1 " + Joined(k["a1"].inet) + " via " + Joined(k["a1"].gateways));
   ExpectWindow(r_, app_, "Apply without gateway, after the lease",
                {L"Ipsetter - Updated", WithLease(k, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic", L"",
                 kDhcpShown});
@@ -358,8 +367,8 @@ void Lane::ClearedBoxWhileServerHolds() {
   Reaches(L"Ipsetter - Updated", 10000, "static again");
   script_.Run("dhcp-hold");
   app_.Click(kChkStatic);
-  r_.Check(Enables(app_) == kUntickedStatic, std::string("box cleared on static adapters: ") + kUntickedStatic,
-           Enables(app_));
+  r_.Check(Enables(app_) == kUntickedStatic,
+           std::string("box cleared on static adapters: ") + kUntickedStatic, Enables(app_));
   app_.Click(kCmdApply);
   Reaches(L"Ipsetter - Acquiring ..", 5000, "Apply with the box cleared, server silent");
   Sleep(1500);
@@ -367,9 +376,11 @@ void Lane::ClearedBoxWhileServerHolds() {
   ExpectWindow(r_, app_, "server silent 1.5 s later",
                {L"Ipsetter - Acquiring ..", L"0.0.0.0|0.0.0.0|10.80.5.1||", 0, L"automatic", L"", kAllOff});
   const Kernel k = ReadKernel();
-  r_.Check(k["a0"].inet.empty() && k["a1"].inet.empty() && k.dhcp_clients == std::set<std::string>{"a0", "a1"},
-           "kernel while the server is silent: no IPv4 address, both DHCP clients run",
-           Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet) + " clients " + std::to_string(k.dhcp_clients.size()));
+  r_.Check(
+      k["a0"].inet.empty() && k["a1"].inet.empty() && k.dhcp_clients == std::set<std::string>{"a0", "a1"},
+      "kernel while the server is silent: no IPv4 address, both DHCP clients run",
+      Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet) + " clients " +
+          std::to_string(k.dhcp_clients.size()));
   script_.Shot("netrig-acquiring");
   script_.Run("dhcp-release");
   Reaches(L"Ipsetter - Updated", 30000, "server answers");
@@ -377,8 +388,8 @@ void Lane::ClearedBoxWhileServerHolds() {
   r_.Check(after.Leased("a0") && after.Leased("a1"), "kernel after the server answered: both leased",
            Joined(after["a0"].inet) + " / " + Joined(after["a1"].inet));
   ExpectWindow(r_, app_, "server answered",
-               {L"Ipsetter - Updated", WithLease(after, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic", L"",
-                kDhcpShown});
+               {L"Ipsetter - Updated", WithLease(after, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic",
+                L"", kDhcpShown});
 }
 
 void Launch(const std::wstring& exe) {
@@ -430,18 +441,20 @@ void Lane::Keyboard() {
       },
       10000);
   const auto first = Keyboards();
-  r_.Check(first.size() == 1 && !before.count(first.begin()->first) && _wcsicmp(first.begin()->second.c_str(), L"osk.exe") == 0,
+  r_.Check(first.size() == 1 && !before.count(first.begin()->first) &&
+               _wcsicmp(first.begin()->second.c_str(), L"osk.exe") == 0,
            "keyboard click: both ended, one new osk.exe runs", Names(first));
   app_.Click(kCmdKeyboard);
   WaitUntil([&] { return Keyboards().size() == 1 && !first.count(Keyboards().begin()->first); }, 10000);
   const auto second = Keyboards();
-  r_.Check(second.size() == 1 && !first.count(second.begin()->first), "second click: the first ended, one new runs",
-           Names(second));
+  r_.Check(second.size() == 1 && !first.count(second.begin()->first),
+           "second click: the first ended, one new runs", Names(second));
   // Two started by us, one by each click; a new process writes its line a moment after it appears.
   std::string text;
   WaitUntil([&] { return ReadText(log, &text) && std::count(text.begin(), text.end(), '\n') == 4; }, 10000);
   const std::string want_tail = " " + Utf8(std::wstring(sys) + L"\\osk.exe") + "\n";
-  r_.Check(text.size() >= want_tail.size() && _stricmp(text.substr(text.size() - want_tail.size()).c_str(), want_tail.c_str()) == 0,
+  r_.Check(text.size() >= want_tail.size() &&
+               _stricmp(text.substr(text.size() - want_tail.size()).c_str(), want_tail.c_str()) == 0,
            "keyboard: the one started comes from System32", text);
   r_.Equal(app_.Title(), L"Ipsetter - Updated", "keyboard: title untouched");
 }
@@ -455,7 +468,8 @@ void Lane::ProviderFaults() {
   app_.Click(kCmdRefresh);
   Reaches(L"Ipsetter", 5000, "Refresh after the fault");
   const Kernel k = ReadKernel();
-  r_.Equal(Boxes(app_), WithLease(k, L"10.82.0.1|10.82.0.53|10.82.0.54"), "Refresh after the fault: boxes back");
+  r_.Equal(Boxes(app_), WithLease(k, L"10.82.0.1|10.82.0.53|10.82.0.54"),
+           "Refresh after the fault: boxes back");
 
   app_.Click(kChkStatic);
   TypeStatic(kStaticIp, kStaticGw, L"", L"");
@@ -464,10 +478,13 @@ void Lane::ProviderFaults() {
   app_.Click(kCmdApply);
   r_.Equal(app_.Title(), L"Ipsetter - Error", "Apply, the first method fails: title");
   r_.Equal(app_.Text(kTxtStatus), L"Generic failure (0x80041001)", "Apply, the first method fails: status");
-  r_.Check(Enables(app_) == kAllOn, std::string("Apply, the first method fails: usable ") + kAllOn, Enables(app_));
-  r_.Calls(MethodsSinceMark(), {"EnableStatic #" + Idx("a0") +
-                                R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.5"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 0x80041001)"},
-           "provider record: nothing runs after the failed call");
+  r_.Check(Enables(app_) == kAllOn, std::string("Apply, the first method fails: usable ") + kAllOn,
+           Enables(app_));
+  r_.Calls(
+      MethodsSinceMark(),
+      {"EnableStatic #" + Idx("a0") +
+       R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.5"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 0x80041001)"},
+      "provider record: nothing runs after the failed call");
   const Kernel after = ReadKernel();
   r_.Check(after.Leased("a0") && after.Leased("a1"), "kernel: the failed Apply changed nothing",
            Joined(after["a0"].inet) + " / " + Joined(after["a1"].inet));
