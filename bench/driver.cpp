@@ -232,10 +232,20 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
               std::to_string(rounds) + " rounds)");
   for (const Target& t : targets) {
     std::string line = "  " + e2e::Utf8(BaseName(t.exe));
-    line.resize(18, ' ');
+    line.resize(20, ' ');
     line += Describe(Summarise(t.start_ms));
     if (!t.query_ms.empty())
       line += "  (its reading: median " + Fixed(Summarise(t.query_ms).median) + ")";
+    report.Line(line);
+  }
+  for (const Target& t : targets) {
+    std::string line = "  ";
+    line += e2e::Utf8(BaseName(t.exe));
+    line += " per round:";
+    for (double ms : t.start_ms) {
+      line += ' ';
+      line += Fixed(ms, 0);
+    }
     report.Line(line);
   }
   report.Line("== ratio per pair (ipsetter.exe / floor, same round)");
@@ -244,7 +254,7 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
     for (int i = 0; i < rounds; ++i)
       ratios.push_back(targets[0].start_ms[i] / targets[k].start_ms[i]);
     std::string line = "  / " + e2e::Utf8(BaseName(targets[k].exe));
-    line.resize(18, ' ');
+    line.resize(20, ' ');
     report.Line(line + Describe(Summarise(ratios), 2));
   }
 }

@@ -21,7 +21,7 @@ process_stat() {
   local name=$1 p pid=
   for p in /proc/[0-9]*; do
     [ "$(cat "$p/comm" 2>/dev/null)" = "$name" ] || continue
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
     pid=${p#/proc/}
     break
   done
@@ -123,6 +123,8 @@ ip -n "$NS" addr add fd00:79::2/64 dev veth0 nodad
 ip -n "$NS" addr add 10.79.2.2/16 dev veth1
 ip -n "$NS" addr add fd00:7a::2/64 dev veth1 nodad
 for l in lo veth0 veth1; do ip -n "$NS" link set "$l" up; done
+# A gateway, so that a Refresh finds the configuration complete at its first poll.
+ip -n "$NS" route add default via 10.79.2.1 dev veth1
 mkdir -p "/etc/netns/$NS"
 printf 'nameserver 127.0.0.1\n' >"/etc/netns/$NS/resolv.conf"
 printf '127.0.0.1 localhost\n127.0.1.1 %s\n' "$(hostname)" >"/etc/netns/$NS/hosts"
