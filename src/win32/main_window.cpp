@@ -99,31 +99,37 @@ bool MainWindow::Create() {
   if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return false;
 
-  // Created hidden and empty; ApplyLayout sizes it once its DPI is known.
+  // Created hidden and empty; sized once its DPI is known.
   if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"Ipsetter", kWindowStyle, CW_USEDEFAULT,
                       CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
   keyboard_bitmap_ = static_cast<HBITMAP>(
       LoadImageW(instance_, MAKEINTRESOURCEW(IDB_KEYBOARD), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-  if (!CreateControls()) {
+  const int dpi = Dpi();
+  SizeFrame(dpi, nullptr);
+  if (!CreateControls(dpi)) {
     DestroyWindow(hwnd_);
     return false;
   }
-  ApplyLayout(Dpi(), nullptr);
   return true;
 }
 
-bool MainWindow::CreateControls() {
+// Each control is made at its place with its font: moving 19 windows afterwards costs a
+// noticeable part of the start.
+bool MainWindow::CreateControls(int dpi) {
   for (const layout::Control* c : layout::CreationOrder()) {
     const ChildClass cls = ClassFor(*c);
     if (cls.name == nullptr)
       continue;
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style;
-    HWND child = CreateWindowExW(cls.ex_style, cls.name, c->caption, style, 0, 0, 0, 0, hwnd_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
+    const layout::PixelRect r = layout::ToPixels(*c, dpi);
+    HWND child =
+        CreateWindowExW(cls.ex_style, cls.name, c->caption, style, r.left, r.top, r.width, r.height, hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
     if (child == nullptr)
       return false;
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), FALSE);
     if (c->picture && keyboard_bitmap_ != nullptr) {
       SendMessageW(child, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(keyboard_bitmap_));
     }
@@ -158,6 +164,22 @@ int MainWindow::Dpi() const {
 }
 
 void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
+  SizeFrame(dpi, suggested);
+  std::vector<CachedFont> old_fonts = std::move(fonts_);
+  fonts_.clear();
+  for (const layout::Control* c : layout::CreationOrder()) {
+    HWND child = Child(c->id);
+    if (child == nullptr)
+      continue;
+    const layout::PixelRect r = layout::ToPixels(*c, dpi);
+    SetWindowPos(child, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), TRUE);
+  }
+  for (const CachedFont& f : old_fonts)
+    DeleteObject(f.handle);
+}
+
+void MainWindow::SizeFrame(int dpi, const RECT* suggested) {
   const int client_width = layout::TwipsToPixels(layout::kClientWidthTwips, dpi);
   const int client_height = layout::TwipsToPixels(layout::kClientHeightTwips, dpi);
   RECT frame{0, 0, client_width, client_height};
@@ -178,19 +200,6 @@ void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
     height += client_height - client.bottom;
     SetWindowPos(hwnd_, nullptr, x, y, width, height, flags);
   }
-
-  std::vector<CachedFont> old_fonts = std::move(fonts_);
-  fonts_.clear();
-  for (const layout::Control* c : layout::CreationOrder()) {
-    HWND child = Child(c->id);
-    if (child == nullptr)
-      continue;
-    const layout::PixelRect r = layout::ToPixels(*c, dpi);
-    SetWindowPos(child, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), TRUE);
-  }
-  for (const CachedFont& f : old_fonts)
-    DeleteObject(f.handle);
 }
 
 HFONT MainWindow::FontFor(const layout::Font& font, int dpi) {
