@@ -382,6 +382,9 @@ bool MainWindow::OnActivate(WPARAM wparam) {
 }
 
 bool MainWindow::RestoreFocus() {
+  // Made topmost while hidden, the window is activated before it is filled; Show gives the focus.
+  if (!IsWindowVisible(hwnd_))
+    return false;
   HWND target = last_focus_;
   if (target == nullptr || !IsChild(hwnd_, target) || !IsWindowEnabled(target)) {
     target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
