@@ -465,8 +465,14 @@ std::wstring MainWindow::Text(ControlId id) const {
 }
 
 void MainWindow::SetText(ControlId id, const std::wstring& text) {
-  if (HWND child = Child(id); child != nullptr)
-    SetWindowTextW(child, text.c_str());
+  HWND child = Child(id);
+  if (child == nullptr)
+    return;
+  // A label given the caption it shows would only be drawn again; every poll does that.
+  const layout::Control* c = layout::Find(id);
+  if (c != nullptr && c->kind == ControlKind::Label && WindowText(child) == text)
+    return;
+  SetWindowTextW(child, text.c_str());
 }
 
 bool MainWindow::Enabled(ControlId id) const {
