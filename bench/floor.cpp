@@ -6,7 +6,8 @@
 //   floor-dlls  the same with the program's manifest, DLLs, DLL search path, COM security and
 //               common controls (FLOOR_WMI and FLOOR_DLLS).
 // With WMI, a click on 104 runs the query once more and puts its time in microseconds into 200:
-// the price of one reading in a warm process, which a Refresh pays twice.
+// the price of one reading in a warm process, which a Refresh pays twice. A click on 105 starts a
+// 300 ms timer and puts the microseconds until its tick into 200: how late Wine's timers come.
 #include <windows.h>
 
 #include <string>
@@ -26,6 +27,10 @@ namespace {
 constexpr int kIpBox = 113;
 constexpr int kQueryButton = 104;
 constexpr int kQueryTime = 200;
+constexpr int kTimerButton = 105;
+constexpr UINT_PTR kTimerId = 1;
+constexpr UINT kTickMs = 300;
+LARGE_INTEGER timer_started;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 // The program's client area at 96 DPI.
 constexpr int kClientWidth = 296;
@@ -127,6 +132,18 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     Fill(window);
     return 0;
   }
+  if (message == WM_COMMAND && LOWORD(wparam) == kTimerButton && HIWORD(wparam) == BN_CLICKED) {
+    QueryPerformanceCounter(&timer_started);
+    SetTimer(window, kTimerId, kTickMs, nullptr);
+    return 0;
+  }
+  if (message == WM_TIMER && wparam == kTimerId) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    KillTimer(window, kTimerId);
+    SetDlgItemTextW(window, kQueryTime, std::to_wstring(Microseconds(timer_started, now)).c_str());
+    return 0;
+  }
   if (message == WM_DESTROY) {
     PostQuitMessage(0);
     return 0;
@@ -176,6 +193,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIpBox)), instance, nullptr);
   CreateWindowExW(0, L"BUTTON", L"Query", child | BS_PUSHBUTTON, 8, 40, 80, 24, window,
                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kQueryButton)), instance, nullptr);
+  CreateWindowExW(0, L"BUTTON", L"Timer", child | BS_PUSHBUTTON, 96, 40, 80, 24, window,
+                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTimerButton)), instance, nullptr);
   CreateWindowExW(0, L"STATIC", L"", child, 8, 72, 120, 20, window,
                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kQueryTime)), instance, nullptr);
   Fill(window);

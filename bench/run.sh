@@ -16,7 +16,7 @@ source "$ROOT/scripts/wine-env.sh"
 # ---------------------------------------------------------------- inside the namespace
 
 # "cpu_ms wake-ups private_kb rss_kb" of the Wine process whose name is $1, one of our prefix.
-# Wake-ups: the context switches of all its threads.
+# Wake-ups: the voluntary context switches of all its threads (each one a sleep ended).
 process_stat() {
   local name=$1 p pid=
   for p in /proc/[0-9]*; do
@@ -33,7 +33,7 @@ process_stat() {
   fields=$(sed 's/^.*) //' "/proc/$pid/stat")
   # utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
   ticks=$(echo "$fields" | awk '{print $12 + $13}')
-  switches=$(cat /proc/"$pid"/task/*/status 2>/dev/null | awk '/^(non)?voluntary_ctxt_switches/ {n += $2} END {print n}')
+  switches=$(cat /proc/"$pid"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ {n += $2} END {print n}')
   private=$(awk '/^Private_(Clean|Dirty):/ {n += $2} END {print n}' "/proc/$pid/smaps_rollup")
   rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")
   echo "$((ticks * 1000 / $(getconf CLK_TCK))) $switches $private $rss"
@@ -102,6 +102,25 @@ mkdir -p "$RUN"
 command -v dnsmasq >/dev/null || apt-get install -y dnsmasq-base >"$RUN/apt.log" 2>&1 ||
   { echo "bench: dnsmasq is missing and could not be installed"; exit 1; }
 
+# Percent of all cores busy over two seconds.
+busy_percent() {
+  local a b
+  a=($(head -1 /proc/stat))
+  sleep 2
+  b=($(head -1 /proc/stat))
+  local idle=$((b[4] + b[5] - a[4] - a[5])) total=0 i
+  for i in 1 2 3 4 5 6 7 8; do total=$((total + b[i] - a[i])); done
+  echo $((total > 0 ? 100 * (total - idle) / total : 0))
+}
+
+# Other work on the machine is noise: wait for it to calm down (BENCH_WAIT seconds at most).
+waited=0 busy=$(busy_percent)
+while [ "$busy" -gt 10 ] && [ "$waited" -lt "${BENCH_WAIT:-600}" ]; do
+  sleep 20
+  waited=$((waited + 22))
+  busy=$(busy_percent)
+done
+
 NS=ipsetter-bench-$$
 DNS_PID=
 cleanup() {
@@ -139,11 +158,12 @@ ip netns exec "$NS" getent hosts 10.79.1.2 fd00:79::2 >/dev/null
 lookup_ms=$((($(date +%s%N) - lookup_start) / 1000000))
 
 echo "== Ipsetter start-up and poll benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
-echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); $(/usr/lib/wine/wine64 --version 2>/dev/null)"
+echo "machine: $(nproc) cores, $busy % busy before the run (waited $waited s), load average $(cut -d' ' -f1-3 /proc/loadavg); $(/usr/lib/wine/wine64 --version 2>/dev/null)"
 echo "namespace $NS: two reverse lookups took $lookup_ms ms"
 ip netns exec "$NS" bash "$0" --inside "$@" | tee "$RUN/output.txt"
 rc=${PIPESTATUS[0]}
 
+echo "machine: $(busy_percent) % busy after the run" | tee -a "$RUN/output.txt"
 echo "== program files" | tee -a "$RUN/output.txt"
 for exe in "$BUILD/src/win32/ipsetter.exe" "$BUILD/bench/floor-dlls.exe"; do
   imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {printf " %s", $3}')
