@@ -1,6 +1,6 @@
 #!/bin/bash
 # The start-up and poll benchmark of ipsetter.exe under Wine (README, "Performance"). As root:
-#   bash bench/run.sh [ROUNDS [IDLE_SECONDS]]        defaults: 15 rounds, 60 s idle
+#   bash bench/run.sh [ROUNDS [IDLE_SECONDS]]        defaults: 15 rounds, 60 s idle; about 5 minutes
 # Builds with the mingw preset (BENCH_BUILD overrides the build folder), then runs bench-driver.exe
 # in a network namespace of its own whose DNS answers at once (Wine makes a reverse lookup per
 # adapter at every query), with a private Wine prefix and X server. Prints the driver's figures,
@@ -8,8 +8,9 @@
 set -u
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT" || exit 1
 BUILD=${BENCH_BUILD:-$ROOT/build/mingw}
-RUN=$BUILD/bench-run
+RUN=$ROOT/build/bench-run
 # shellcheck source=scripts/wine-env.sh
 source "$ROOT/scripts/wine-env.sh"
 
@@ -125,11 +126,7 @@ NS=ipsetter-bench-$$
 DNS_PID=
 cleanup() {
   [ -n "$DNS_PID" ] && kill "$DNS_PID" 2>/dev/null && wait "$DNS_PID" 2>/dev/null
-  if ip netns list 2>/dev/null | grep -qw "$NS"; then
-    ip netns pids "$NS" 2>/dev/null | while read -r pid; do kill "$pid" 2>/dev/null; done
-    ip netns delete "$NS"
-  fi
-  rm -rf "/etc/netns/$NS"
+  netns_delete "$NS"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
@@ -160,7 +157,7 @@ lookup_ms=$((($(date +%s%N) - lookup_start) / 1000000))
 echo "== Ipsetter start-up and poll benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine: $(nproc) cores, $busy % busy before the run (waited $waited s), load average $(cut -d' ' -f1-3 /proc/loadavg); $(/usr/lib/wine/wine64 --version 2>/dev/null)"
 echo "namespace $NS: two reverse lookups took $lookup_ms ms"
-ip netns exec "$NS" bash "$0" --inside "$@" | tee "$RUN/output.txt"
+ip netns exec "$NS" bash "$ROOT/bench/run.sh" --inside "$@" | tee "$RUN/output.txt"
 rc=${PIPESTATUS[0]}
 
 echo "machine: $(busy_percent) % busy after the run" | tee -a "$RUN/output.txt"
