@@ -233,7 +233,7 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
               std::to_string(rounds) + " rounds)");
   for (const Target& t : targets) {
     std::string line = "  " + e2e::Utf8(BaseName(t.exe));
-    line.resize(20, ' ');
+    line.resize(22, ' ');
     line += Describe(Summarise(t.start_ms));
     if (!t.query_ms.empty())
       line += "  (its reading: median " + Fixed(Summarise(t.query_ms).median) + ")";
@@ -255,7 +255,7 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
     for (int i = 0; i < rounds; ++i)
       ratios.push_back(targets[0].start_ms[i] / targets[k].start_ms[i]);
     std::string line = "  / " + e2e::Utf8(BaseName(targets[k].exe));
-    line.resize(20, ' ');
+    line.resize(22, ' ');
     report.Line(line + Describe(Summarise(ratios), 2));
   }
 }

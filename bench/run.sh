@@ -5,6 +5,8 @@
 # in a network namespace of its own whose DNS answers at once (Wine makes a reverse lookup per
 # adapter at every query), with a private Wine prefix and X server. Prints the driver's figures,
 # then the program files' sizes and imports. Not a test: it passes or fails nothing.
+# BENCH_COMPARE=/abs/other.exe puts another build of the program in the bare floor's place, so that
+# two builds alternate in one run (give it another file name: the Linux side finds it by name).
 set -u
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -78,7 +80,7 @@ inside() {
   # with their output nowhere.
   "$WINESERVER" -p
   local b=$BUILD/bench exes
-  exes=("$(wine_path "$BUILD/src/win32/ipsetter.exe")" "$(wine_path "$b/floor-bare.exe")"
+  exes=("$(wine_path "$BUILD/src/win32/ipsetter.exe")" "$(wine_path "${BENCH_COMPARE:-$b/floor-bare.exe}")"
     "$(wine_path "$b/floor-wmi.exe")" "$(wine_path "$b/floor-dlls.exe")")
   wine_run 120 "$b/bench-driver.exe" "${exes[@]}" "$(wine_path "$sync")" 1 0 --warm </dev/null >/dev/null 2>&1
   wine_run 1200 "$b/bench-driver.exe" "${exes[@]}" "$(wine_path "$sync")" "$@" </dev/null 2>"$RUN/driver.stderr" |
