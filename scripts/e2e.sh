@@ -107,11 +107,7 @@ SCRIPT_PASSED=0 SCRIPT_FAILED=0
 
 cleanup() {
   [ -n "$TIMEOUT_PID" ] && kill "$TIMEOUT_PID" 2>/dev/null && wait "$TIMEOUT_PID" 2>/dev/null
-  if ip netns list 2>/dev/null | grep -qw "$NS"; then
-    ip netns pids "$NS" 2>/dev/null | while read -r pid; do kill "$pid" 2>/dev/null; done
-    ip netns delete "$NS"
-  fi
-  rm -rf "/etc/netns/$NS"
+  netns_delete "$NS"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM

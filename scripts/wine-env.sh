@@ -116,6 +116,15 @@ xvfb_stop() {
   fi
 }
 
+# netns_delete NS: ends what still runs in the network namespace NS, removes it and its files.
+netns_delete() {
+  if ip netns list 2>/dev/null | grep -qw "$1"; then
+    ip netns pids "$1" 2>/dev/null | while read -r pid; do kill "$pid" 2>/dev/null; done
+    ip netns delete "$1"
+  fi
+  rm -rf "/etc/netns/$1"
+}
+
 wine_cleanup() {
   local p
   for p in $WINE_ENV_PREFIXES; do

@@ -99,33 +99,38 @@ bool MainWindow::Create() {
   if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return false;
 
-  // Created hidden and empty, the title too (the form gives it); ApplyLayout sizes it once its DPI
-  // is known.
+  // Created hidden and empty, the title too (the form gives it); sized once its DPI is known.
   if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
                       nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
   keyboard_bitmap_ = static_cast<HBITMAP>(
       LoadImageW(instance_, MAKEINTRESOURCEW(IDB_KEYBOARD), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-  if (!CreateControls()) {
+  const UINT dpi = GetDpiForWindow(hwnd_);
+  dpi_ = dpi != 0 ? static_cast<int>(dpi) : kDefaultDpi;
+  SizeFrame(dpi_, nullptr);
+  if (!CreateControls(dpi_)) {
     DestroyWindow(hwnd_);
     return false;
   }
-  const UINT dpi = GetDpiForWindow(hwnd_);
-  ApplyLayout(dpi != 0 ? static_cast<int>(dpi) : kDefaultDpi, nullptr);
   return true;
 }
 
-bool MainWindow::CreateControls() {
+// Each control is made at its place with its font: moving 19 windows afterwards costs a
+// noticeable part of the start.
+bool MainWindow::CreateControls(int dpi) {
   for (const layout::Control* c : layout::CreationOrder()) {
     const ChildClass cls = ClassFor(*c);
     if (cls.name == nullptr)
       continue;
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style;
-    HWND child = CreateWindowExW(cls.ex_style, cls.name, c->caption, style, 0, 0, 0, 0, hwnd_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
+    const layout::PixelRect r = layout::ToPixels(*c, dpi);
+    HWND child =
+        CreateWindowExW(cls.ex_style, cls.name, c->caption, style, r.left, r.top, r.width, r.height, hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
     if (child == nullptr)
       return false;
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), FALSE);
     if (c->picture && keyboard_bitmap_ != nullptr) {
       SendMessageW(child, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(keyboard_bitmap_));
     }
@@ -163,6 +168,22 @@ int MainWindow::Dpi() const {
 
 void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
   dpi_ = dpi;
+  SizeFrame(dpi, suggested);
+  std::vector<CachedFont> old_fonts = std::move(fonts_);
+  fonts_.clear();
+  for (const layout::Control* c : layout::CreationOrder()) {
+    HWND child = Child(c->id);
+    if (child == nullptr)
+      continue;
+    const layout::PixelRect r = layout::ToPixels(*c, dpi);
+    SetWindowPos(child, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), TRUE);
+  }
+  for (const CachedFont& f : old_fonts)
+    DeleteObject(f.handle);
+}
+
+void MainWindow::SizeFrame(int dpi, const RECT* suggested) {
   const int client_width = layout::TwipsToPixels(layout::kClientWidthTwips, dpi);
   const int client_height = layout::TwipsToPixels(layout::kClientHeightTwips, dpi);
   RECT frame{0, 0, client_width, client_height};
@@ -183,19 +204,6 @@ void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
     height += client_height - client.bottom;
     SetWindowPos(hwnd_, nullptr, x, y, width, height, flags);
   }
-
-  std::vector<CachedFont> old_fonts = std::move(fonts_);
-  fonts_.clear();
-  for (const layout::Control* c : layout::CreationOrder()) {
-    HWND child = Child(c->id);
-    if (child == nullptr)
-      continue;
-    const layout::PixelRect r = layout::ToPixels(*c, dpi);
-    SetWindowPos(child, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), TRUE);
-  }
-  for (const CachedFont& f : old_fonts)
-    DeleteObject(f.handle);
 }
 
 HFONT MainWindow::FontFor(const layout::Font& font, int dpi) {
@@ -378,6 +386,9 @@ bool MainWindow::OnActivate(WPARAM wparam) {
 }
 
 bool MainWindow::RestoreFocus() {
+  // Made topmost while hidden, the window is activated before it is filled; Show gives the focus.
+  if (!IsWindowVisible(hwnd_))
+    return false;
   HWND target = last_focus_;
   if (target == nullptr || !IsChild(hwnd_, target) || !IsWindowEnabled(target)) {
     target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
@@ -461,8 +472,14 @@ std::wstring MainWindow::Text(ControlId id) const {
 }
 
 void MainWindow::SetText(ControlId id, const std::wstring& text) {
-  if (HWND child = Child(id); child != nullptr)
-    SetWindowTextW(child, text.c_str());
+  HWND child = Child(id);
+  if (child == nullptr)
+    return;
+  // A label given the caption it shows would only be drawn again; every poll does that.
+  const layout::Control* c = layout::Find(id);
+  if (c != nullptr && c->kind == ControlKind::Label && WindowText(child) == text)
+    return;
+  SetWindowTextW(child, text.c_str());
 }
 
 bool MainWindow::Enabled(ControlId id) const {

@@ -60,9 +60,11 @@ class MainWindow final : public WindowPeer {
   LRESULT OnControlColour(UINT message, WPARAM wparam, LPARAM lparam);
   bool OnActivate(WPARAM wparam);
   bool RestoreFocus();
-  bool CreateControls();
+  bool CreateControls(int dpi);
   // Places the window's client area and every control for this DPI and sets their fonts.
   void ApplyLayout(int dpi, const RECT* suggested);
+  // Sizes the frame so that the client area is the layout's at this DPI.
+  void SizeFrame(int dpi, const RECT* suggested);
   HFONT FontFor(const layout::Font& font, int dpi);
   HBRUSH BrushFor(const layout::Colour& colour);
   void ReleaseFonts();

@@ -87,11 +87,7 @@ net_down() {
     wait "$DNSMASQ_PID" 2>/dev/null
   local ns
   for ns in ${CLIENT:-} ${SERVER:-}; do
-    if ip netns list 2>/dev/null | grep -qw "$ns"; then
-      ip netns pids "$ns" 2>/dev/null | while read -r pid; do kill -9 "$pid" 2>/dev/null; done
-      ip netns delete "$ns"
-    fi
-    rm -rf "/etc/netns/$ns"
+    netns_delete "$ns"
   done
 }
 
@@ -119,12 +115,21 @@ os.replace(sys.argv[1] + ".tmp", sys.argv[1])
 EOF
 }
 
+# The window with a 20 pixel margin, as docs/ shows it.
+window_shot() {
+  local id
+  id=$(xdotool search --onlyvisible --name '^Ipsetter' 2>/dev/null | head -n1)
+  [ -n "$id" ] || { import -window root "$1"; return; }
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  import -window root -crop "$((WIDTH + 40))x$((HEIGHT + 40))+$((X - 20))+$((Y - 20))" +repage "$1"
+}
+
 # What the driver asks of the script (see serve_driver_requests).
 lane_request() {
   local dir=$RUN/$LANE
   case $1 in
     xdo) xdotool $2 ;;
-    shot) import -window root "$SHOTS/$2.png" ;;
+    shot) window_shot "$SHOTS/$2.png" ;;
     kernel) kernel_snapshot "$dir/work/kernel.json" "$dir" ;;
     dhcp-hold) kill -STOP "$DNSMASQ_PID" ;;
     dhcp-release) kill -CONT "$DNSMASQ_PID" ;;
