@@ -96,8 +96,8 @@ kernel_snapshot() {
   local out=$1 dir=$2
   local clients='' pid
   # The DHCP clients running in the client namespace, by interface.
-  for pid in $(pgrep -x udhcpc); do
-    [ "$(ip netns identify "$pid" 2>/dev/null)" = "$CLIENT" ] || continue
+  for pid in $(ip netns pids "$CLIENT" 2>/dev/null); do
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = udhcpc ] || continue
     clients+=" $(tr '\0' '\n' <"/proc/$pid/cmdline" | awk 'p {print; exit} $0 == "-i" {p = 1}')"
   done
   ADDR=$(ip -n "$CLIENT" -j addr show) ROUTE4=$(ip -n "$CLIENT" -j -4 route show default) \
