@@ -42,28 +42,12 @@ process_stat() {
   echo "$((ticks * 1000 / $(getconf CLK_TCK))) $switches $private $rss"
 }
 
-# Answers the driver's "@@CMD n stat NAME TAG" and prints everything else, up to "@@END".
-serve_driver() {
-  local sync=$1 line n rest verb args
-  while IFS= read -r line; do
-    line=${line%$'\r'}
-    case $line in
-      "@@END") break ;;
-      "@@CMD "*)
-        rest=${line#@@CMD }
-        n=${rest%% *}
-        rest=${rest#"$n" }
-        verb=${rest%% *}
-        args=${rest#"$verb" }
-        case $verb in
-          stat) process_stat "${args%% *}" >"$sync/stat-${args##* }" ;;
-          *) echo "bench: unknown request $verb" ;;
-        esac
-        touch "$sync/done-$n"
-        ;;
-      *) printf '%s\n' "$line" ;;
-    esac
-  done
+# The driver asks for "stat NAME TAG" (see serve_driver_requests).
+bench_request() {
+  case $1 in
+    stat) process_stat "${2%% *}" >"$RUN/sync/stat-${2##* }" ;;
+    *) echo "bench: unknown request $1" ;;
+  esac
 }
 
 inside() {
@@ -84,7 +68,7 @@ inside() {
     "$(wine_path "$b/floor-wmi.exe")" "$(wine_path "$b/floor-dlls.exe")")
   wine_run 120 "$b/bench-driver.exe" "${exes[@]}" "$(wine_path "$sync")" 1 0 --warm </dev/null >/dev/null 2>&1
   wine_run 1200 "$b/bench-driver.exe" "${exes[@]}" "$(wine_path "$sync")" "$@" </dev/null 2>"$RUN/driver.stderr" |
-    serve_driver "$sync"
+    serve_driver_requests bench_request "$sync"
 }
 
 if [ "${1:-}" = --inside ]; then

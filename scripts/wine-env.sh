@@ -65,12 +65,13 @@ wine_prefix_init() {
 
 # serve_driver_requests HANDLER SYNC_DIR: reads a driver's output and runs what it asks for. A line
 # "@@CMD <n> <verb> <args>" calls `HANDLER verb args`, then touches SYNC_DIR/done-<n> (the driver
-# waits for it); every other line is printed.
+# waits for it); "@@END" ends the reading; every other line is printed.
 serve_driver_requests() {
   local handler=$1 sync=$2 line n rest verb args
   while IFS= read -r line; do
     line=${line%$'\r'}
     case $line in
+      "@@END") break ;;
       "@@CMD "*)
         rest=${line#@@CMD }
         n=${rest%% *}

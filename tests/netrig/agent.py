@@ -367,11 +367,11 @@ def serve(args):
     agent = Agent(args.state, args.resolv)
     # The starting configuration, given by the rig as the adapters' settings from before.
     agent.links()
-    for spec in args.dns:
-        name, servers = spec.split("=", 1)
+    for entry in args.dns:
+        name, servers = entry.split("=", 1)
         agent.adapters[name].dns = servers.split(",")
-    for spec in args.gateway:
-        name, gw = spec.split("=", 1)
+    for entry in args.gateway:
+        name, gw = entry.split("=", 1)
         agent.adapters[name].gateways = [(gw, STATIC_METRIC_DEFAULT)]
         agent.install_gateways(agent.adapters[name])
     for name in args.dhcp:
