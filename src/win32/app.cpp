@@ -89,9 +89,16 @@ bool IsLetterForAButton(const MSG& msg) {
   return (code & (DLGC_WANTCHARS | DLGC_WANTALLKEYS | DLGC_WANTMESSAGE)) == 0;
 }
 
-int MessageLoop(const MainWindow& window) {
+int MessageLoop(MainWindow& window) {
   MSG msg{};
+  bool tooltips_wanted = true;
   while (true) {
+    // Nobody points at a control before the window is painted: the tooltips wait until the
+    // queue first runs dry, so that they do not delay the first sight of the window.
+    if (tooltips_wanted && !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      window.CreateTooltips();
+      tooltips_wanted = false;
+    }
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0)
       return static_cast<int>(msg.wParam);
@@ -127,7 +134,6 @@ int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Win32Platform& platf
     // The window is created in the normal state and keeps it whatever the starter asked for (see
     // MainWindow::Show). Form_Load places it, makes it topmost and shows it once it is filled.
     form.OnLoad();
-    window.CreateTooltips();
     return MessageLoop(window);
   } catch (...) {
     return 1;

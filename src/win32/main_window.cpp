@@ -99,9 +99,11 @@ bool MainWindow::Create() {
   if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return false;
 
-  // Created hidden and empty, the title too (the form gives it); sized once its DPI is known.
-  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
-                      nullptr, nullptr, instance_, this) == nullptr) {
+  // Created hidden and empty, the title too (the form gives it), at the size for the system's DPI;
+  // resized below only when the window's own DPI turns out another.
+  const SIZE frame = FrameSize(static_cast<int>(GetDpiForSystem()));
+  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.cx,
+                      frame.cy, nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
   keyboard_bitmap_ = static_cast<HBITMAP>(
@@ -130,6 +132,7 @@ bool MainWindow::CreateControls(int dpi) {
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
     if (child == nullptr)
       return false;
+    children_[static_cast<std::size_t>(static_cast<int>(c->id) - kFirstId)] = child;
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), FALSE);
     if (c->picture && keyboard_bitmap_ != nullptr) {
       SendMessageW(child, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(keyboard_bitmap_));
@@ -183,19 +186,28 @@ void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
     DeleteObject(f.handle);
 }
 
+SIZE MainWindow::FrameSize(int dpi) {
+  RECT frame{0, 0, layout::TwipsToPixels(layout::kClientWidthTwips, dpi),
+             layout::TwipsToPixels(layout::kClientHeightTwips, dpi)};
+  AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi));
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
 void MainWindow::SizeFrame(int dpi, const RECT* suggested) {
   const int client_width = layout::TwipsToPixels(layout::kClientWidthTwips, dpi);
   const int client_height = layout::TwipsToPixels(layout::kClientHeightTwips, dpi);
-  RECT frame{0, 0, client_width, client_height};
-  AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi));
-  int width = frame.right - frame.left;
-  int height = frame.bottom - frame.top;
+  const SIZE frame = FrameSize(dpi);
+  int width = frame.cx;
+  int height = frame.cy;
   UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
   const int x = suggested != nullptr ? suggested->left : 0;
   const int y = suggested != nullptr ? suggested->top : 0;
   if (suggested == nullptr)
     flags |= SWP_NOMOVE;
-  SetWindowPos(hwnd_, nullptr, x, y, width, height, flags);
+  RECT now{};
+  GetWindowRect(hwnd_, &now);
+  if (suggested != nullptr || now.right - now.left != width || now.bottom - now.top != height)
+    SetWindowPos(hwnd_, nullptr, x, y, width, height, flags);
   // The frame the system really draws decides; correct by what the client area came out as.
   RECT client{};
   GetClientRect(hwnd_, &client);
@@ -254,7 +266,10 @@ void MainWindow::ReleaseFonts() {
 }
 
 HWND MainWindow::Child(ControlId id) const {
-  return hwnd_ != nullptr ? GetDlgItem(hwnd_, static_cast<int>(id)) : nullptr;
+  const int index = static_cast<int>(id) - kFirstId;
+  if (hwnd_ == nullptr || index < 0 || index >= static_cast<int>(children_.size()))
+    return nullptr;
+  return children_[static_cast<std::size_t>(index)];
 }
 
 // Messages ------------------------------------------------------------------------------------
@@ -274,6 +289,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;
     self->tooltip_ = nullptr;
+    self->children_.fill(nullptr);
     return DefWindowProcW(hwnd, message, wparam, lparam);
   }
   try {
@@ -415,7 +431,10 @@ void MainWindow::Show() {
     return;
   // Not ShowWindow: its first call would take the show state the starter asked for (a shortcut's
   // "Minimized" or "Maximized", STARTUPINFO's wShowWindow); the window always comes up normal.
-  SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
+  // Every poll shows the window again; once visible that changes nothing, and costs a
+  // noticeable part of the poll.
+  if (!IsWindowVisible(hwnd_))
+    SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
   // Placed topmost while hidden, the window was activated when it could not take a focus yet.
   HWND focus = GetFocus();
   if (GetActiveWindow() == hwnd_ && (focus == nullptr || focus == hwnd_))
@@ -423,7 +442,7 @@ void MainWindow::Show() {
 }
 
 void MainWindow::Hide() {
-  if (hwnd_ != nullptr)
+  if (hwnd_ != nullptr && IsWindowVisible(hwnd_))
     SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
 }

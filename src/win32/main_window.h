@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -69,12 +70,17 @@ class MainWindow final : public WindowPeer {
   HBRUSH BrushFor(const layout::Colour& colour);
   void ReleaseFonts();
   HWND Child(ControlId id) const;
+  // The outer size that gives the layout's client area at this DPI, by the system's metrics.
+  static SIZE FrameSize(int dpi);
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
   HWND tooltip_ = nullptr;
   HWND last_focus_ = nullptr;
   HWND refocus_ = nullptr;
+  // The controls by id, kept at creation: GetDlgItem asks the window server every time.
+  static constexpr int kFirstId = static_cast<int>(ControlId::Text1);
+  std::array<HWND, static_cast<int>(ControlId::lblIp) - kFirstId + 1> children_{};
   HBITMAP keyboard_bitmap_ = nullptr;
   frmIpsetter* form_ = nullptr;
   bool timer_running_ = false;

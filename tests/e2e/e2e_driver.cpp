@@ -11,6 +11,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
@@ -57,6 +59,18 @@ std::string LeaseAfter(int reads) {
   return "\"lease\": " + With(kLease, "\"afterReads\": " + std::to_string(reads));
 }
 
+// The number of tools of the tooltip window that `owner` owns; -1 without one.
+int ToolCount(HWND owner) {
+  for (HWND w = FindWindowExW(nullptr, nullptr, L"tooltips_class32", nullptr); w != nullptr;
+       w = FindWindowExW(nullptr, w, L"tooltips_class32", nullptr)) {
+    DWORD_PTR count = 0;
+    if (GetWindow(w, GW_OWNER) == owner &&
+        SendMessageTimeoutW(w, TTM_GETTOOLCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count) != 0)
+      return static_cast<int>(count);
+  }
+  return -1;
+}
+
 void ExpectPlacement(Report& r, const App& app, const std::string& who) {
   const LONG_PTR ex = GetWindowLongPtrW(app.window(), GWL_EXSTYLE);
   r.Check((ex & WS_EX_TOPMOST) != 0, who + ": window is topmost (WS_EX_TOPMOST)");
@@ -74,6 +88,10 @@ void ExpectPlacement(Report& r, const App& app, const std::string& who) {
   GetClientRect(app.window(), &client);
   r.Check(client.right == 296 && client.bottom == 192, who + ": client area 296x192 at 96 dpi",
           "got " + std::to_string(client.right) + "x" + std::to_string(client.bottom));
+  // Made once the window has been painted.
+  int tools = -1;
+  WaitUntil([&] { return (tools = ToolCount(app.window())) == 4; }, 3000);
+  r.Equal(tools, 4, who + ": the window owns a tooltip window with four tools");
 }
 
 // The call record that ipsetter-sim.exe appends to, one JSON object a line.
