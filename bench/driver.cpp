@@ -1,7 +1,7 @@
 // The start-up and poll benchmark, run under Wine by bench/run.sh:
-//   bench-driver.exe IPSETTER FLOOR_BARE FLOOR_WMI FLOOR_DLLS SYNC_DIR [ROUNDS [IDLE_SECONDS]]
+//   bench-driver.exe IPSETTER FLOOR_BARE FLOOR_WMI FLOOR_DLLS FLOOR_WINDOW SYNC_DIR [ROUNDS [IDLE_SECONDS]]
 // Start: from CreateProcess to the program's frmIpsetter window being visible with the address
-// box (113) filled and the window's thread answering. Each round starts ipsetter.exe and the three
+// box (113) filled and the window's thread answering. Each round starts ipsetter.exe and the four
 // floors one after the other (the order reversed every other round); a ratio is taken per pair of
 // the same round. Refresh: from the click to the title "Ipsetter" again. CPU, wake-ups and memory
 // come from the Linux side: the script answers "stat" requests (Wine does not report other
@@ -368,19 +368,21 @@ void MeasureIpsetter(const std::wstring& exe, double reading_ms, int idle_second
 }
 
 int Run(int argc, wchar_t** argv) {
-  if (argc < 6) {
+  if (argc < 7) {
     std::fputs(
-        "usage: bench-driver IPSETTER FLOOR_BARE FLOOR_WMI FLOOR_DLLS SYNC_DIR [ROUNDS [IDLE_SECONDS "
-        "[--warm]]]\n",
+        "usage: bench-driver IPSETTER FLOOR_BARE FLOOR_WMI FLOOR_DLLS FLOOR_WINDOW SYNC_DIR [ROUNDS "
+        "[IDLE_SECONDS [--warm]]]\n",
         stderr);
     return 2;
   }
-  const int rounds = argc > 6 ? std::max(1, _wtoi(argv[6])) : 15;
-  const int idle_seconds = argc > 7 ? std::max(0, _wtoi(argv[7])) : 60;
+  const int rounds = argc > 7 ? std::max(1, _wtoi(argv[7])) : 15;
+  const int idle_seconds = argc > 8 ? std::max(0, _wtoi(argv[8])) : 60;
   // --warm: one start of each, nothing measured; Wine's own processes come up meanwhile.
-  const bool warm_only = argc > 8 && std::wstring(argv[8]) == L"--warm";
-  std::vector<Target> targets{{argv[1], {}, {}}, {argv[2], {}, {}}, {argv[3], {}, {}}, {argv[4], {}, {}}};
-  LinuxSide linux_side(argv[5]);
+  const bool warm_only = argc > 9 && std::wstring(argv[9]) == L"--warm";
+  std::vector<Target> targets;
+  for (int k = 1; k <= 5; ++k)
+    targets.push_back({argv[k], {}, {}});
+  LinuxSide linux_side(argv[6]);
 
   if (!MeasureStarts(targets, warm_only ? 0 : rounds))
     return 1;

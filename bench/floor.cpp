@@ -1,10 +1,12 @@
 // The floors the start-up benchmark compares ipsetter.exe with: the least a program does to show
-// a centred, topmost frmIpsetter window whose address box (113) is filled. One source, three
+// a centred, topmost frmIpsetter window whose address box (113) is filled. One source, four
 // programs:
-//   floor-bare  a constant address;
-//   floor-wmi   the program's reading query, in process, after COM is set up (FLOOR_WMI);
-//   floor-dlls  the same with the program's manifest, DLLs, DLL search path, COM security and
-//               common controls (FLOOR_WMI and FLOOR_DLLS).
+//   floor-bare    a constant address;
+//   floor-wmi     the program's reading query, in process, after COM is set up (FLOOR_WMI);
+//   floor-dlls    the same with the program's manifest, DLLs, DLL search path, COM security and
+//                 common controls (FLOOR_WMI and FLOOR_DLLS);
+//   floor-window  the same in the program's own window, built by its window layer with all its
+//                 controls, but without the form's logic (FLOOR_WINDOW too).
 // With WMI, a click on 104 runs the query once more and puts its time in microseconds into 200:
 // the price of one reading in a warm process, which a Refresh pays twice. A click on 105 starts a
 // 300 ms timer and puts the microseconds until its tick into 200: how late Wine's timers come.
@@ -21,6 +23,9 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #endif
+#if FLOOR_WINDOW
+#include "main_window.h"
+#endif
 
 namespace {
 
@@ -30,7 +35,6 @@ constexpr int kQueryTime = 200;
 constexpr int kTimerButton = 105;
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kTickMs = 300;
-LARGE_INTEGER timer_started;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 // The program's client area at 96 DPI.
 constexpr int kClientWidth = 296;
@@ -106,6 +110,9 @@ std::wstring ReadAddress() {
 }
 #endif
 
+#if !FLOOR_WINDOW
+LARGE_INTEGER timer_started;
+
 long long Microseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
@@ -151,6 +158,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
+#endif
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -172,6 +181,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   InitCommonControlsEx(&controls);
 #endif
 
+#if FLOOR_WINDOW
+  ipsetter::win32::MainWindow main_window(instance);
+  if (!main_window.Create())
+    return 1;
+  HWND window = main_window.hwnd();
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  main_window.SetText(ipsetter::ControlId::txtIp, ReadAddress());
+  SetWindowPos(window, HWND_TOPMOST, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+               (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+  main_window.Show();
+#else
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = WindowProc;
@@ -201,6 +224,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   SetWindowPos(window, HWND_TOPMOST, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE);
   ShowWindow(window, SW_SHOW);
+#endif
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

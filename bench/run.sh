@@ -65,7 +65,7 @@ inside() {
   "$WINESERVER" -p
   local b=$BUILD/bench exes
   exes=("$(wine_path "$BUILD/src/win32/ipsetter.exe")" "$(wine_path "${BENCH_COMPARE:-$b/floor-bare.exe}")"
-    "$(wine_path "$b/floor-wmi.exe")" "$(wine_path "$b/floor-dlls.exe")")
+    "$(wine_path "$b/floor-wmi.exe")" "$(wine_path "$b/floor-dlls.exe")" "$(wine_path "$b/floor-window.exe")")
   wine_run 120 "$b/bench-driver.exe" "${exes[@]}" "$(wine_path "$sync")" 1 0 --warm </dev/null >/dev/null 2>&1
   wine_run 1200 "$b/bench-driver.exe" "${exes[@]}" "$(wine_path "$sync")" "$@" </dev/null 2>"$RUN/driver.stderr" |
     serve_driver_requests bench_request "$sync"
@@ -84,7 +84,7 @@ if [ "$(id -u)" != 0 ]; then
   exit 2
 fi
 mkdir -p "$RUN"
-{ cmake --preset mingw -B "$BUILD" && cmake --build "$BUILD" -j2 --target ipsetter bench-driver floor-bare floor-wmi floor-dlls; } \
+{ cmake --preset mingw -B "$BUILD" && cmake --build "$BUILD" -j2 --target ipsetter bench-driver floor-bare floor-wmi floor-dlls floor-window; } \
   >"$RUN/build.log" 2>&1 || { tail -n 30 "$RUN/build.log"; echo "bench: build failed"; exit 1; }
 command -v dnsmasq >/dev/null || apt-get install -y dnsmasq-base >"$RUN/apt.log" 2>&1 ||
   { echo "bench: dnsmasq is missing and could not be installed"; exit 1; }
