@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -96,8 +97,12 @@ class Program {
       return -1;
     const double give_up = start + kStartTimeoutMs;
     while (NowMs() < give_up) {
-      if (FilledWindow())
-        return NowMs() - start;
+      if (FilledWindow()) {
+        const double filled = NowMs() - start;
+        // Idle once the thread waits with its queue empty: the paints are done, the pixels due.
+        idle_ms_ = WaitForInputIdle(pi_.hProcess, kStartTimeoutMs) == 0 ? NowMs() - start : -1;
+        return filled;
+      }
       if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0)
         return -1;
       Sleep(1);
@@ -107,6 +112,8 @@ class Program {
 
   HWND window() const { return hwnd_; }
   DWORD pid() const { return pi_.dwProcessId; }
+  // From CreateProcess to the program's first wait for input after its window was filled.
+  double idle_ms() const { return idle_ms_; }
 
   // The title as the system keeps it: reading it does not wake the program's thread.
   std::wstring Title() const {
@@ -154,6 +161,7 @@ class Program {
 
   PROCESS_INFORMATION pi_{};
   HWND hwnd_ = nullptr;
+  double idle_ms_ = -1;
 };
 
 // What the Linux side measured of one process, in the order the script writes it.
@@ -197,6 +205,7 @@ std::string Memory(const ProcessStat& s) {
 struct Target {
   std::wstring exe;
   std::vector<double> start_ms;
+  std::vector<double> idle_ms;
   std::vector<double> query_ms;  // the floors' own reading time during their start
 };
 
@@ -220,12 +229,29 @@ bool MeasureStarts(std::vector<Target>& targets, int rounds) {
         return false;
       }
       t.start_ms.push_back(ms);
+      t.idle_ms.push_back(p.idle_ms());
       const std::wstring query_us = e2e::App::TextOf(GetDlgItem(p.window(), kQueryTime));
       if (!query_us.empty() && query_us != L"<no answer>")
         t.query_ms.push_back(std::stod(query_us) / 1000.0);
     }
   }
   return true;
+}
+
+void PrintRatios(const std::vector<Target>& targets, int rounds, std::vector<double> Target::*times) {
+  report.Line("== ratio per pair (ipsetter.exe / floor, same round)");
+  for (std::size_t k = 1; k < targets.size(); ++k) {
+    std::vector<double> ratios;
+    for (int i = 0; i < rounds; ++i) {
+      const double mine = (targets[0].*times)[i];
+      const double floor = (targets[k].*times)[i];
+      if (mine > 0 && floor > 0)
+        ratios.push_back(mine / floor);
+    }
+    std::string line = "  / " + e2e::Utf8(BaseName(targets[k].exe));
+    line.resize(22, ' ');
+    report.Line(line + Describe(Summarise(ratios), 2));
+  }
 }
 
 void PrintStarts(const std::vector<Target>& targets, int rounds) {
@@ -249,15 +275,17 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
     }
     report.Line(line);
   }
-  report.Line("== ratio per pair (ipsetter.exe / floor, same round)");
-  for (std::size_t k = 1; k < targets.size(); ++k) {
-    std::vector<double> ratios;
-    for (int i = 0; i < rounds; ++i)
-      ratios.push_back(targets[0].start_ms[i] / targets[k].start_ms[i]);
-    std::string line = "  / " + e2e::Utf8(BaseName(targets[k].exe));
+  PrintRatios(targets, rounds, &Target::start_ms);
+  // What the user waits for: the window painted, not only visible.
+  report.Line("== start to the first idle, painted (ms)");
+  for (const Target& t : targets) {
+    std::string line = "  " + e2e::Utf8(BaseName(t.exe));
     line.resize(22, ' ');
-    report.Line(line + Describe(Summarise(ratios), 2));
+    std::vector<double> idle;
+    std::copy_if(t.idle_ms.begin(), t.idle_ms.end(), std::back_inserter(idle), [](double ms) { return ms > 0; });
+    report.Line(line + Describe(Summarise(idle)) + "  (" + std::to_string(idle.size()) + " seen)");
   }
+  PrintRatios(targets, rounds, &Target::idle_ms);
 }
 
 // CPU and wake-ups of `exe` while nothing is asked of it.
@@ -381,7 +409,7 @@ int Run(int argc, wchar_t** argv) {
   const bool warm_only = argc > 9 && std::wstring(argv[9]) == L"--warm";
   std::vector<Target> targets;
   for (int k = 1; k <= 5; ++k)
-    targets.push_back({argv[k], {}, {}});
+    targets.push_back({argv[k], {}, {}, {}});
   LinuxSide linux_side(argv[6]);
 
   if (!MeasureStarts(targets, warm_only ? 0 : rounds))
