@@ -19,13 +19,15 @@
 #include <vector>
 
 #include "driver_support.h"
+#include "floor_ids.h"
 
 namespace {
 
-constexpr int kIpBox = 113;
-constexpr int kRefresh = 104;
-constexpr int kQueryTime = 200;
-constexpr int kTimerButton = 105;
+using bench::kIpBox;
+using bench::kQueryTime;
+using bench::kTimerButton;
+// The program's Refresh button, and the floor's reading.
+constexpr int kRefresh = bench::kQueryButton;
 constexpr DWORD kStartTimeoutMs = 20000;
 // Lets the previous program's exit settle in Wine before the next start.
 constexpr DWORD kBetweenRunsMs = 200;

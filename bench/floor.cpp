@@ -27,12 +27,14 @@
 #include "main_window.h"
 #endif
 
+#include "floor_ids.h"
+
 namespace {
 
-constexpr int kIpBox = 113;
-constexpr int kQueryButton = 104;
-constexpr int kQueryTime = 200;
-constexpr int kTimerButton = 105;
+using bench::kIpBox;
+using bench::kQueryButton;
+using bench::kQueryTime;
+using bench::kTimerButton;
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kTickMs = 300;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
