@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what is missing, builds everything and runs every test:
 #   unit tests (native, then again under AddressSanitizer and UndefinedBehaviorSanitizer),
-#   the Windows cross build, and the end-to-end tests under Wine and Xvfb.
+#   the Windows cross build, the release (reproducible, signed, the MSI under Wine's installer),
+#   and the end-to-end tests under Wine and Xvfb.
 # Ends with the runners' own summary lines.
 set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -50,6 +51,10 @@ timeout -k 10 300 bash tests/program_file/run.sh "$ROOT/build/mingw" >"$LOGS/pro
 pf_rc=$?
 cat "$LOGS/program-file.log"
 
+timeout -k 10 600 bash tests/release/run.sh "$ROOT/build/mingw" >"$LOGS/release.log" 2>&1
+release_rc=$?
+grep -E "FAIL|passed, " "$LOGS/release.log"
+
 timeout -k 10 300 bash tests/wmi/run.sh "$ROOT/build/mingw/tests/wmi/wmi_check.exe" >"$LOGS/wmi.log" 2>&1
 wmi_rc=$?
 grep -E "FAIL|passed, " "$LOGS/wmi.log"
@@ -69,12 +74,14 @@ done
 grep -E "tests passed|tests failed" "$LOGS/ctest-mingw.log" | tail -n 1
 echo "window: $window_summary"
 echo "program-file: $(tail -n 1 "$LOGS/program-file.log")"
+echo "release: $(grep -E '^[0-9]+ passed, ' "$LOGS/release.log" | tail -n 1)"
 echo "wmi: $(grep -E 'passed, ' "$LOGS/wmi.log" | tail -n 1)"
 grep -E "^netrig: [0-9]+ passed" "$LOGS/netrig.log" | tail -n 1 || echo "netrig: 0 passed, 1 failed"
 tail -n 1 "$LOGS/e2e.log"
 [ "$mingw_rc" -eq 0 ] || exit "$mingw_rc"
 [ "$window_rc" -eq 0 ] || exit "$window_rc"
 [ "$pf_rc" -eq 0 ] || exit "$pf_rc"
+[ "$release_rc" -eq 0 ] || exit "$release_rc"
 [ "$wmi_rc" -eq 0 ] || exit "$wmi_rc"
 [ "$netrig_rc" -eq 0 ] || exit "$netrig_rc"
 exit "$e2e_rc"

@@ -1,11 +1,12 @@
 #!/bin/bash
-# Checks the program file: version information and icon read back under Wine, and that the exe
-# needs no DLL beyond those Windows ships. Usage: tests/program_file/run.sh BUILD_DIR
+# Checks the program file: version information and icon read back under Wine, the DLLs it imports
+# (Windows' own, and no more than these), and the hardening and reproducibility of its PE header.
+# Usage: tests/program_file/run.sh BUILD_DIR [EXE]   (EXE: another copy, e.g. a signed one)
 # Ends with "N passed, N failed".
 set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-BUILD=${1:-$ROOT/build/mingw}
-EXE=$BUILD/src/win32/ipsetter.exe
+BUILD=$(cd "${1:-$ROOT/build/mingw}" && pwd)
+EXE=${2:-$BUILD/src/win32/ipsetter.exe}
 passed=0 failed=0
 
 # Every DLL a stock Windows 10 has in System32; anything else would have to ship beside the exe.
@@ -19,7 +20,35 @@ for dll in $imports; do
     *) echo "FAIL $dll is not a Windows system DLL"; failed=$((failed + 1)) ;;
   esac
 done
+# No DLL beyond these: a new one must be a decision, not a side effect. advapi32 came with the
+# stack protector (its canary comes from CryptGenRandom); ole32 loads it into every process anyway.
+expected="advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll"
+if [ "$(echo $imports)" = "$expected" ]; then
+  echo "ok   imports exactly: $expected"; passed=$((passed + 1))
+else
+  echo "FAIL imports $(echo $imports), expected $expected"; failed=$((failed + 1))
+fi
 echo "size: $(stat -c %s "$EXE") bytes"
+
+header=$(x86_64-w64-mingw32-objdump -p "$EXE")
+for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT TERMINAL_SERVICE_AWARE; do
+  if sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$header" | grep -w "$flag" >/dev/null; then
+    echo "ok   PE flag $flag"; passed=$((passed + 1))
+  else
+    echo "FAIL PE flag $flag missing"; failed=$((failed + 1))
+  fi
+done
+if grep "^Time/Date.*Jan  1 00:00:00 1970" <<<"$header" >/dev/null; then
+  echo "ok   no link time in the PE header (time stamp 0)"; passed=$((passed + 1))
+else
+  echo "FAIL the PE header carries a time stamp: $(echo "$header" | grep '^Time/Date')"; failed=$((failed + 1))
+fi
+# The stack protector's failure routine is linked in only when the code calls it.
+if strings -a "$EXE" | grep '^\*\*\* stack smashing detected \*\*\*' >/dev/null; then
+  echo "ok   stack protector linked in (statically)"; passed=$((passed + 1))
+else
+  echo "FAIL no stack protector"; failed=$((failed + 1))
+fi
 
 # shellcheck source=scripts/wine-env.sh
 source "$ROOT/scripts/wine-env.sh"
