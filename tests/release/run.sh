@@ -58,6 +58,13 @@ if [ "${2:-}" = --in-namespace ]; then
   exe="$C/Program Files/Ipsetter/ipsetter.exe"
   product_code=$(msiinfo export "$MSI" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r')
 
+  # What the installs add to the prefix's files, leaving out Wine's own logs and temporary files,
+  # and the installer's cache folder itself, which every Windows has.
+  files() {
+    find "$C" -not -path "$C/users/*/Temp*" -not -path "$C/windows/temp*" -not -name '*.log' \
+      -not -path "$C/windows/Installer" | sort
+  }
+  files >"$RUN/files-before"
   msiexec /i "$(wine_path "$OLD_MSI")" /qn
   check "an older version (0.9.0) installs silently" same "$(entries | cut -d'|' -f2)" 0.9.0
 
@@ -65,6 +72,8 @@ if [ "${2:-}" = --in-namespace ]; then
   check "msiexec /i ipsetter-1.00-x64.msi /qn ends with 0" same $? 0
   check "the upgrade leaves one uninstall entry, version 1.0.0" same "$(entries | cut -d'|' -f2)" 1.0.0
   check "the installed exe is the release's" cmp "$exe" "$REL/ipsetter.exe"
+  echo "     files the install added:"
+  comm -13 "$RUN/files-before" <(files) | sed "s|^$C|     C:|"
   key="$UNINSTALL\\$product_code"
   check "uninstall entry: DisplayName Ipsetter" same "$(value "$key" DisplayName)" Ipsetter
   check "uninstall entry: Publisher" same "$(value "$key" Publisher)" "The Ipsetter developers"
@@ -105,8 +114,8 @@ if [ "${2:-}" = --in-namespace ]; then
   check "uninstalled: no uninstall entry" same "$(entries)" ""
   check "uninstalled: Windows Installer keeps no product registration" \
     bash -c "! $WINE_BIN reg query 'HKLM\\Software\\Classes\\Installer\\Products' /s 2>/dev/null | grep -qi Ipsetter"
-  left=$(find "$C" -iname '*ipsetter*' -not -path "$C/windows/Installer/*" | head)
-  check "uninstalled: no file named ipsetter left in the prefix" same "$left" ""
+  left=$(comm -13 "$RUN/files-before" <(files))
+  check "uninstalled: no file or folder left that the installs added" same "$left" ""
   [ -n "$left" ] && echo "$left"
 
   msiexec /i "$(wine_path "$SIGNED_MSI")" /qn
