@@ -54,10 +54,15 @@ bool IsFailure(std::uint32_t result) {
 }
 
 // EnableStatic answers 81 ("Unable to Configure DHCP") on an adapter that is already static, yet makes
-// the change: reporting it would throw the user's static configuration away for DHCP.
-bool IsStaticFailure(std::uint32_t result) {
-  constexpr std::uint32_t kAlreadyStatic = 81;
-  return IsFailure(result) && result != kAlreadyStatic;
+// the change: reporting it would throw the user's static configuration away for DHCP. On an adapter
+// that was on DHCP, 81 is a failure. The object is the query's snapshot, so it still tells the state
+// from before the call. Only a Boolean false lets 81 pass: when we cannot tell, the change failed.
+bool IsStaticFailure(std::uint32_t result, ManagementObject& adapter) {
+  constexpr std::uint32_t kUnableToConfigureDhcp = 81;
+  if (result != kUnableToConfigureDhcp)
+    return IsFailure(result);
+  const Value dhcp = adapter.Property(L"DHCPEnabled");
+  return !(dhcp.IsBool() && !dhcp.AsBool());
 }
 
 // Results beyond the 16-bit codes have no text.
@@ -150,7 +155,9 @@ void frmIpsetter::Set_Static() {
   std::uint32_t static_result = 0;
   std::uint32_t gateway_result = 0;
   std::uint32_t dns_result = 0;
+  ManagementObject* last_adapter = nullptr;
   for (auto& adapter : adapters) {
+    last_adapter = adapter.get();
     static_result = adapter->EnableStatic(addresses, masks);
     gateway_result = adapter->SetGateways(gateways, metrics);
     dns_result =
@@ -158,7 +165,7 @@ void frmIpsetter::Set_Static() {
   }
 
   blnFailed = false;
-  if (IsStaticFailure(static_result)) {
+  if (last_adapter != nullptr && IsStaticFailure(static_result, *last_adapter)) {
     blnFailed = true;
     txtStatus.SetText(ResultText(static_result));
   } else if (IsFailure(gateway_result)) {

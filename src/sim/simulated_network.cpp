@@ -164,30 +164,34 @@ bool Selected(const std::vector<std::wstring>& selected, const std::wstring& nam
 
 class AdapterObject : public ManagementObject {
  public:
+  // Like WMI's objects, a snapshot taken at the query: the methods change the adapter, not it.
   AdapterObject(SimulatedNetwork& net, int index, std::vector<std::wstring> selected)
-      : net_(net), index_(index), selected_(std::move(selected)) {}
+      : net_(net), index_(index), selected_(std::move(selected)), snapshot_(adapter().properties) {}
 
   Value Property(const std::wstring& name) override {
     net_.Enter({L"property", name, index_, {}});
     if (!Selected(selected_, name))
       Fail(kNotFound, L"Not found");
-    const auto& props = adapter().properties;
-    const auto it = props.find(name);
-    return it == props.end() ? Value() : it->second;
+    const auto it = snapshot_.find(name);
+    return it == snapshot_.end() ? Value() : it->second;
   }
 
   std::uint32_t EnableStatic(const std::vector<std::wstring>& addresses,
                              const std::vector<std::wstring>& masks) override {
     net_.Enter({L"EnableStatic", L"", index_, {Value::Strings(addresses), Value::Strings(masks)}});
     std::uint32_t result = Scripted(L"EnableStatic");
+    auto& p = adapter().properties;
+    const bool was_static = !IsDhcp(p);
+    // A scripted 81 is what Windows answers on a static adapter anyway; on one that is on DHCP it is
+    // a failure that changes nothing.
+    if (result == kUnableToConfigureDhcp && was_static)
+      result = 0;
     if (result == 0 && !AllOf(addresses, IsUsableAddress))
       result = kInvalidIpAddress;
     if (result == 0 && (masks.size() != addresses.size() || !AllOf(masks, IsMask)))
       result = kInvalidSubnetMask;
     if (result > 1)
       return result;
-    auto& p = adapter().properties;
-    const bool was_static = !IsDhcp(p);
     SetIpv4Part(p, L"IPAddress", Value::Strings(addresses));
     SetIpv4Part(p, L"IPSubnet", Value::Strings(masks));
     p[L"DHCPEnabled"] = false;
@@ -292,6 +296,7 @@ class AdapterObject : public ManagementObject {
   SimulatedNetwork& net_;
   int index_;
   std::vector<std::wstring> selected_;
+  PropertyMap snapshot_;
 };
 
 class ProcessObject : public ManagementObject {

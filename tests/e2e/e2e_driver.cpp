@@ -393,6 +393,36 @@ class SimSuite {
     CloseWithButton(app, rec, name);
   }
 
+  // EnableStatic answers 81 on an adapter that is on DHCP: a failure, reported, and the fallback runs.
+  void StaticEightyOneOnDhcp() {
+    App app;
+    Record rec = NewRecord("static-81-on-dhcp");
+    if (!Start(app, rec, "static-81-on-dhcp",
+               With(R"({ "IPEnabled": true, "DHCPEnabled": true, "IPAddress": ["10.0.0.5", "fe80::5"],
+                         "IPSubnet": ["255.0.0.0", "64"], "DefaultIPGateway": ["10.0.0.1"],
+                         "DNSServerSearchOrder": ["10.0.0.1"] })",
+                    LeaseAfter(0) + R"(, "results": {"EnableStatic": 81})")))
+      return;
+    app.Click(kChkStatic);
+    app.SetText(kTxtIp, L"10.0.0.77");
+    rec.Mark();
+    app.Click(kCmdApply);
+    r_.Equal(app.Text(kTxtStatus), L"Unable to Configure DHCP - Trying DHCP ..",
+             "81 on a DHCP adapter: status");
+    r_.Calls(rec.SinceMark(),
+             {kCimv2, kQueryAll, R"(EnableStatic #0 [["10.0.0.77"],["255.0.0.0"]])",
+              R"(SetGateways #0 [["10.0.0.1"],[1]])", R"(SetDNSServerSearchOrder #0 [["10.0.0.1"]])", kCimv2,
+              kQueryAll, "EnableDHCP #0 []", "SetDNSServerSearchOrder #0 []"},
+             "81 on a DHCP adapter: static calls, then the DHCP fallback");
+    r_.Check(app.WaitTitle(L"Ipsetter - Updated", 5000),
+             "81 on a DHCP adapter: \"Ipsetter - Updated\" on the lease",
+             "title \"" + Utf8(app.Title()) + "\"");
+    ExpectWindow(r_, app, "81 on a DHCP adapter, after the fallback",
+                 {L"Ipsetter - Updated", L"10.0.0.5|255.0.0.0|10.0.0.1|10.0.0.1|", 0, L"automatic", L"",
+                  kUntickedStatic});
+    CloseWithButton(app, rec, "static-81-on-dhcp");
+  }
+
   void DhcpFails() {
     App app;
     Record rec = NewRecord("dhcp-fails");
@@ -711,6 +741,8 @@ int wmain(int argc, wchar_t** argv) {
                              {R"(EnableStatic #0 [["192.168.10.20"],["255.255.255.0"]])",
                               R"(SetGateways #0 [["192.168.10.1"],[1]])",
                               R"(SetDNSServerSearchOrder #0 [["192.168.10.300","192.168.10.2"]])"});
+    if (run(L"static-81-on-dhcp"))
+      s.StaticEightyOneOnDhcp();
     if (run(L"dhcp-fails"))
       s.DhcpFails();
     if (run(L"refresh-no-gateway"))

@@ -10,6 +10,11 @@ adapter has no address) is kept here.
 
   agent.py serve --port P --state DIR [--lifetime S] [--dhcp IF]... [--dns IF=A,B]... [--gateway IF=G]...
   agent.py ctl --port P JSON          one request (faults, state, quit); prints the answer
+
+A fault: {"op": "fault", "on": "adapters"|"method"|METHOD|"any", "adapter": IFNAME (optional),
+"answer": ANSWER, "count": N (default 1)}; ANSWER is "close", "garbage", "hresult:0x8004xxxx",
+"return:N" (a method answers N and changes nothing) or "hold:SECONDS" (the answer comes that much
+later, as from a busy service).
 """
 import argparse
 import ipaddress
@@ -117,6 +122,7 @@ class Agent:
         self.resolv = resolv
         self.adapters = {}
         self.faults = []
+        self.leases_seen = None
         self.script = os.path.join(state, "udhcpc.sh")
         with open(self.script, "w") as f:
             f.write(UDHCPC_SCRIPT)
@@ -206,6 +212,19 @@ class Agent:
             f.seek(0)
             f.write("".join(lines))
             f.truncate()
+
+    def leases_changed(self):
+        """True once per change of a DHCP adapter's lease (a new one, a renewal, one lost)."""
+        seen = {a.name: tuple(sorted(self.lease(a.name).items())) for a in self.adapters.values() if a.dhcp}
+        changed = seen != self.leases_seen
+        self.leases_seen = seen
+        return changed
+
+    def follow_leases(self):
+        # Windows puts the servers of a lease in force when it arrives, not at the next method call.
+        if self.leases_changed():
+            self.write_resolv()
+            self.log.write(f"{time.time():.3f} leases changed: resolver rewritten\n")
 
     def stop_client(self, a):
         if a.client is not None:
@@ -314,28 +333,42 @@ class Agent:
 
     # ------------------------------------------------------------------ requests
 
-    def fault_for(self, op):
+    def fault_for(self, op, req):
+        method = req.get("method") if op == "method" else None
+        adapter = None
+        if op == "method":
+            adapter = {l["ifindex"]: l["ifname"] for l in self.links()}.get(req.get("Index"))
         for f in self.faults:
-            if f["on"] in (op, "any") and f["count"] > 0:
-                f["count"] -= 1
-                return f["answer"]
+            if f["count"] <= 0 or f["on"] not in (op, method, "any"):
+                continue
+            if f.get("adapter") not in (None, adapter):
+                continue
+            f["count"] -= 1
+            return f["answer"]
         return None
 
     def answer(self, req):
         op = req.get("op")
+        self.follow_leases()
         if op in ("adapters", "method"):
-            fault = self.fault_for(op)
+            fault = self.fault_for(op, req)
             if fault == "close":
                 return None
             if fault == "garbage":
                 return "this is not JSON"
             if fault and fault.startswith("hresult:"):
                 return {"ok": False, "hresult": fault.split(":", 1)[1]}
+            if fault and fault.startswith("return:") and op == "method":
+                return {"ok": True, "ReturnValue": int(fault.split(":", 1)[1])}
+            if fault and fault.startswith("hold:"):
+                self.log.write(f"{time.time():.3f} holding the answer {fault[5:]} s\n")
+                time.sleep(float(fault.split(":", 1)[1]))
             if op == "adapters":
                 return {"ok": True, "adapters": self.read()}
             return self.method(req)
         if op == "fault":
-            self.faults.append({"on": req["on"], "answer": req["answer"], "count": int(req.get("count", 1))})
+            self.faults.append({"on": req["on"], "answer": req["answer"], "count": int(req.get("count", 1)),
+                                "adapter": req.get("adapter")})
             return {"ok": True}
         if op == "state":
             return {"ok": True, "adapters": {n: {"dhcp": a.dhcp, "client": a.client.pid if a.client else None,
@@ -382,13 +415,14 @@ def serve(args):
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     srv.bind(("127.0.0.1", args.port))
     srv.listen(8)
-    srv.settimeout(1.0)
+    srv.settimeout(0.1)
     deadline = time.monotonic() + args.lifetime
     stop = []
     signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
     print(f"agent: listening on 127.0.0.1:{args.port}", flush=True)
     try:
         while not stop and time.monotonic() < deadline:
+            agent.follow_leases()
             try:
                 conn, _ = srv.accept()
             except socket.timeout:

@@ -31,6 +31,8 @@ const wchar_t kMask24[] = L"255.255.255.0";
 const wchar_t kStaticGw[] = L"10.80.5.1";
 const wchar_t kStaticDns1[] = L"10.80.5.53";
 const wchar_t kStaticDns2[] = L"10.80.5.54";
+// The program's timer: its id is the control id of Timer1.
+const UINT_PTR kTimer1Id = 106;
 
 struct Link {
   int index = 0;
@@ -203,6 +205,15 @@ class Lane {
   void ClearedBoxWhileServerHolds();
   void Keyboard();
   void ProviderFaults();
+  void StaticEightyOneOnDhcp();
+  void HeldApply();
+  void HeldApplyClosed();
+  // The record since the mark, as the queries and method calls it holds, in order.
+  std::vector<std::string> QueriesAndMethodsSinceMark() const;
+  // How long the provider's caller waited for the agent's answer to a method; -1 if not recorded.
+  long long WaitedMs(const std::string& method) const;
+  // Whether the provider has returned from a call of the method since the mark.
+  bool Answered(const std::string& method) const;
 
   Report& r_;
   Script& script_;
@@ -231,6 +242,27 @@ void Append(std::vector<std::string>& to, const std::vector<std::string>& more) 
   to.insert(to.end(), more.begin(), more.end());
 }
 
+// The resolver holds, adapter by adapter, the servers of each lease (dnsmasq gives .53 and .54 of the
+// lease's subnet) or the adapter's configured ones.
+void ExpectResolverFollowsLeases(Report& r,
+                                 const Kernel& k,
+                                 const std::map<std::string, std::vector<std::string>>& configured,
+                                 const std::string& what) {
+  std::vector<std::string> want;
+  for (const char* name : {"a0", "a1"}) {
+    const auto it = configured.find(name);
+    if (it != configured.end()) {
+      want.insert(want.end(), it->second.begin(), it->second.end());
+    } else if (k.Leased(name)) {
+      const std::string ip = Utf8(k.Ip(name));
+      const std::string net = ip.substr(0, ip.rfind('.') + 1);
+      want.push_back(net + "53");
+      want.push_back(net + "54");
+    }
+  }
+  r.Check(k.nameservers == want, what + ": resolver " + Joined(want), "got " + Joined(k.nameservers));
+}
+
 std::wstring WithLease(const Kernel& k, const std::wstring& gateway_and_dns) {
   return k.Ip("a1") + L"|" + kMask24 + L"|" + gateway_and_dns;
 }
@@ -243,6 +275,8 @@ void Lane::Load() {
   r_.Check(kernel_["a0"].inet == std::vector<std::string>{"10.81.0.20/24"} &&
                kernel_.dhcp_clients.count("a0") == 0,
            "kernel at start: a0 static 10.81.0.20/24", Joined(kernel_["a0"].inet));
+  ExpectResolverFollowsLeases(r_, kernel_, {{"a0", {"10.81.0.1"}}},
+                              "at start (a1's lease came before any call)");
   // a1 comes last: its lease decides address, mask, gateway, DNS servers and the DHCP state.
   ExpectWindow(r_, app_, "load (a0 static, a1 leased)",
                {L"Ipsetter", WithLease(kernel_, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic", L"",
@@ -321,6 +355,7 @@ void Lane::RejectedAddress() {
   const Kernel k = ReadKernel();
   r_.Check(k.Leased("a0") && k.Leased("a1"), "kernel after the fallback: both adapters hold a lease",
            "a0 " + Joined(k["a0"].inet) + ", a1 " + Joined(k["a1"].inet) + ", leases:\n" + k.leases);
+  ExpectResolverFollowsLeases(r_, k, {}, "after the fallback");
   // The fallback's success clears the failure flag, so the success empties the status line. The box
   // cleared by the reading ran its handler while the mode still read static: Apply stays usable.
   ExpectWindow(r_, app_, "rejected address, after the lease",
@@ -372,6 +407,8 @@ void Lane::ClearedBoxWhileServerHolds() {
   app_.Click(kCmdApply);
   Reaches(L"Ipsetter - Acquiring ..", 5000, "Apply with the box cleared, server silent");
   Sleep(1500);
+  // A poll empties the boxes before it asks the service, and the window answers while it waits.
+  WaitUntil([&] { return Boxes(app_) != L"||||"; }, 1000);
   // No address yet; the static gateway stays (EnableDHCP keeps it); the servers were cleared.
   ExpectWindow(r_, app_, "server silent 1.5 s later",
                {L"Ipsetter - Acquiring ..", L"0.0.0.0|0.0.0.0|10.80.5.1||", 0, L"automatic", L"", kAllOff});
@@ -387,6 +424,7 @@ void Lane::ClearedBoxWhileServerHolds() {
   const Kernel after = ReadKernel();
   r_.Check(after.Leased("a0") && after.Leased("a1"), "kernel after the server answered: both leased",
            Joined(after["a0"].inet) + " / " + Joined(after["a1"].inet));
+  ExpectResolverFollowsLeases(r_, after, {}, "after the server answered");
   ExpectWindow(r_, app_, "server answered",
                {L"Ipsetter - Updated", WithLease(after, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic",
                 L"", kDhcpShown});
@@ -490,6 +528,206 @@ void Lane::ProviderFaults() {
            Joined(after["a0"].inet) + " / " + Joined(after["a1"].inet));
 }
 
+std::vector<std::string> Lane::QueriesAndMethodsSinceMark() const {
+  std::vector<std::string> out;
+  const auto lines = RecordLines();
+  for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i) {
+    const json& j = lines[i];
+    const std::string call = j.value("call", "");
+    if (call == "ExecQuery") {
+      out.push_back("ExecQuery " + j.value("query", ""));
+    } else if (call == "ExecMethod") {
+      const std::string path = j.value("path", "");
+      const bool returned = j.contains("ReturnValue") && !j["ReturnValue"].is_null();
+      out.push_back(j.value("method", "?") + " #" + path.substr(path.rfind('=') + 1) + " -> " +
+                    (returned ? j["ReturnValue"].dump() : j.value("hr", "?")));
+    }
+  }
+  return out;
+}
+
+long long Lane::WaitedMs(const std::string& method) const {
+  const auto lines = RecordLines();
+  for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i)
+    if (lines[i].value("call", "") == "agent" && lines[i].value("method", "") == method)
+      return lines[i].value("waited_ms", -1LL);
+  return -1;
+}
+
+bool Lane::Answered(const std::string& method) const {
+  const auto lines = RecordLines();
+  return std::any_of(
+      lines.begin() + static_cast<long>(std::min(mark_, lines.size())), lines.end(),
+      [&](const json& j) { return j.value("call", "") == "ExecMethod" && j.value("method", "") == method; });
+}
+
+const char kReadQuery[] =
+    "ExecQuery Select IPAddress, IPSubnet, DNSServerSearchOrder, DefaultIPGateway, DHCPEnabled from "
+    "Win32_NetworkAdapterConfiguration where IPEnabled=TRUE";
+const char kChangeQuery[] = "ExecQuery Select * from Win32_NetworkAdapterConfiguration where IPEnabled=TRUE";
+
+// EnableStatic answers 81 on a1, which is on DHCP: a failure like any other, reported, and the
+// fallback runs. (SetGateways answers 64 there, DHCP mode: the static result is the one reported.)
+void Lane::StaticEightyOneOnDhcp() {
+  app_.Click(kCmdRefresh);
+  Reaches(L"Ipsetter", 5000, "Refresh before 81 on a DHCP adapter");
+  app_.Click(kChkStatic);
+  TypeStatic(kStaticIp, kStaticGw, L"", L"");
+  script_.Run(R"(agent {"op":"fault","on":"EnableStatic","adapter":"a1","answer":"return:81"})");
+  Mark();
+  app_.Click(kCmdApply);
+  r_.Equal(app_.Text(kTxtStatus), L"Unable to Configure DHCP - Trying DHCP ..",
+           "81 on DHCP adapter a1: status");
+  std::vector<std::string> want = StaticCalls(Idx("a0"), "10.80.5.5", "0", "");
+  want.push_back(
+      "EnableStatic #" + Idx("a1") +
+      R"( IPAddress:VT_ARRAY|VT_BSTR=["10.80.5.5"] SubnetMask:VT_ARRAY|VT_BSTR=["255.255.255.0"] -> 81)");
+  want.push_back(
+      "SetGateways #" + Idx("a1") +
+      R"( DefaultIPGateway:VT_ARRAY|VT_BSTR=["10.80.5.1"] GatewayCostMetric:VT_ARRAY|VT_I4=[1] -> 64)");
+  want.push_back("SetDNSServerSearchOrder #" + Idx("a1") + " -> 0");
+  for (const char* a : {"a0", "a1"}) {
+    want.push_back("EnableDHCP #" + Idx(a) + " (no in-parameters) -> 0");
+    want.push_back("SetDNSServerSearchOrder #" + Idx(a) + " -> 0");
+  }
+  r_.Calls(MethodsSinceMark(), want,
+           "provider record of 81 on a DHCP adapter: the static calls, then the fallback");
+  Reaches(L"Ipsetter - Updated", 20000, "81 on a DHCP adapter, fallback");
+  const Kernel k = ReadKernel();
+  r_.Check(k.Leased("a0") && k.Leased("a1") && k.dhcp_clients == std::set<std::string>{"a0", "a1"},
+           "kernel after 81 on a DHCP adapter: both back on DHCP with a lease",
+           Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet));
+  ExpectResolverFollowsLeases(r_, k, {}, "after 81 on a DHCP adapter");
+  ExpectWindow(r_, app_, "81 on a DHCP adapter, after the lease",
+               {L"Ipsetter - Updated", WithLease(k, L"10.82.0.1|10.82.0.53|10.82.0.54"), 0, L"automatic", L"",
+                kUntickedStatic});
+}
+
+// Sent from here, a message reaches the window while its thread waits in the provider's modal loop.
+bool SendToWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR unused = 0;
+  return SendMessageTimeoutW(hwnd, message, wparam, lparam, SMTO_NORMAL, 1000, &unused) != 0;
+}
+
+// The agent holds a0's EnableStatic 2 s. Windows' modal loop may dispatch ticks, clicks and paints
+// meanwhile; Wine's dispatches sent messages and paints only, so what Windows could dispatch from the
+// queue is sent here.
+void Lane::HeldApply() {
+  app_.Click(kChkStatic);
+  TypeStatic(kStaticIp, kStaticGw, L"", L"");
+  script_.Run(R"(agent {"op":"fault","on":"EnableStatic","adapter":"a0","answer":"hold:2"})");
+  Mark();
+  const DWORD t0 = GetTickCount();
+  app_.PostClick(kCmdApply);
+  std::vector<std::wstring> titles;
+  // From the Apply's first title on: before the posted click runs, the previous title still shows.
+  auto sample_title = [&] {
+    const std::wstring t = app_.Title();
+    if ((titles.empty() && t == L"Ipsetter - Processing ..") || (!titles.empty() && titles.back() != t))
+      titles.push_back(t);
+    return t;
+  };
+  WaitUntil([&] { return sample_title() == L"Ipsetter - Processing .."; }, 3000);
+  Sleep(100);
+
+  // A repaint: the invalidated window and its status line are validated only by painting them.
+  const HWND status = app_.Ctl(kTxtStatus);
+  const bool invalidated =
+      RedrawWindow(app_.window(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN) != FALSE;
+  const bool painted = WaitUntil(
+      [&] { return !GetUpdateRect(app_.window(), nullptr, FALSE) && !GetUpdateRect(status, nullptr, FALSE); },
+      800);
+  const DWORD painted_at = GetTickCount() - t0;
+  const bool still_held = !Answered("EnableStatic");
+  r_.Check(invalidated && painted && still_held,
+           "held Apply: the window repaints while EnableStatic waits (" + std::to_string(painted_at) + " ms)",
+           std::string("invalidated ") + (invalidated ? "yes" : "no") + ", painted " +
+               (painted ? "yes" : "no") + ", EnableStatic answered already: " + (still_held ? "no" : "yes"));
+  script_.Shot("netrig-held-apply");
+
+  // Ticks as Windows' loop could dispatch them, and a click on Refresh in two forms: the button's
+  // own, and the notification a click queued before the lock would bring.
+  const HWND refresh = app_.Ctl(kCmdRefresh);
+  r_.Check(!app_.Enabled(kCmdRefresh), "held Apply: Refresh is locked during the wait");
+  const bool clicked = SendToWindow(refresh, BM_CLICK, 0, 0) &&
+                       SendToWindow(app_.window(), WM_COMMAND, MAKEWPARAM(kCmdRefresh, BN_CLICKED),
+                                    reinterpret_cast<LPARAM>(refresh));
+  int ticks = 0;
+  while (GetTickCount() - t0 < 1700 && !Answered("EnableStatic")) {
+    ticks += SendToWindow(app_.window(), WM_TIMER, kTimer1Id, 0) ? 1 : 0;
+    sample_title();
+    Sleep(150);
+  }
+  const bool ticks_in_hold = !Answered("EnableStatic");
+  r_.Check(clicked && ticks >= 4 && ticks_in_hold,
+           "held Apply: the window took " + std::to_string(ticks) +
+               " ticks and both Refresh clicks during the wait",
+           std::string("clicks delivered: ") + (clicked ? "yes" : "no"));
+  WaitUntil([&] { return sample_title() == L"Ipsetter - Updated"; }, 10000);
+  const DWORD done = GetTickCount() - t0;
+  std::string seen;
+  for (const auto& t : titles)
+    seen += " -> \"" + Utf8(t) + "\"";
+  r_.Check(titles == std::vector<std::wstring>{L"Ipsetter - Processing ..", L"Ipsetter - Updated"},
+           "held Apply: titles \"Ipsetter - Processing ..\" -> \"Ipsetter - Updated\" only (" +
+               std::to_string(done) + " ms)",
+           "seen" + seen);
+  const long long waited = WaitedMs("EnableStatic");
+  r_.Check(waited >= 1900, "held Apply: the provider's caller waited 2 s for EnableStatic",
+           std::to_string(waited) + " ms");
+  // Neither the ticks nor the clicks ran anything: the settle read and one poll come after the Apply's
+  // last call, and no Refresh read follows.
+  std::vector<std::string> want = {kChangeQuery};
+  for (const char* a : {"a0", "a1"})
+    for (const char* m : {"EnableStatic", "SetGateways", "SetDNSServerSearchOrder"})
+      want.push_back(std::string(m) + " #" + Idx(a) + " -> 0");  // both were on DHCP: no 81
+  want.push_back(kReadQuery);
+  want.push_back(kReadQuery);
+  Sleep(700);
+  r_.Calls(QueriesAndMethodsSinceMark(), want, "held Apply: provider record, settle and poll after the wait");
+  PrintRecordSinceMark("an Apply whose EnableStatic the agent held 2 s");
+  ExpectWindow(r_, app_, "held Apply done",
+               {L"Ipsetter - Updated", L"10.80.5.5|255.255.255.0|10.80.5.1||", 1, L"", L"", kAllOn});
+}
+
+// A close through the frame while EnableStatic waits: the program ends once the Apply has ended.
+void Lane::HeldApplyClosed() {
+  r_.Check(!Keyboards().empty(), "held close: a keyboard runs before", Names(Keyboards()));
+  TypeStatic(L"10.80.5.6", kStaticGw, L"", L"");
+  script_.Run(R"(agent {"op":"fault","on":"EnableStatic","adapter":"a0","answer":"hold:2"})");
+  Mark();
+  const DWORD t0 = GetTickCount();
+  app_.PostClick(kCmdApply);
+  app_.WaitTitle(L"Ipsetter - Processing ..", 3000);
+  Sleep(300);
+  const bool sent = SendToWindow(app_.window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  const bool waits = IsWindow(app_.window()) && app_.Running() && !Answered("EnableStatic");
+  r_.Check(sent && waits, "held close: the close arrives during the wait and the window stays for now");
+  DWORD code = 1;
+  const bool ended = app_.WaitExit(10000, &code);
+  const DWORD elapsed = GetTickCount() - t0;
+  r_.Check(ended && code == 0 && elapsed >= 2000,
+           "held close: the program ends after the Apply (" + std::to_string(elapsed) + " ms), exit code 0",
+           "ended " + std::string(ended ? "yes" : "no") + ", code " + std::to_string(code));
+  std::vector<std::string> methods = MethodsSinceMark();
+  std::vector<std::string> want;
+  for (const char* a : {"a0", "a1"})
+    Append(want, StaticCalls(Idx(a), "10.80.5.6", "81", ""));
+  const size_t static_calls = want.size();
+  r_.Calls(
+      std::vector<std::string>(methods.begin(), methods.begin() + std::min(methods.size(), static_calls)),
+      want, "held close: every call of the Apply made");
+  const bool terminated = methods.size() > static_calls &&
+                          std::all_of(methods.begin() + static_cast<long>(static_calls), methods.end(),
+                                      [](const std::string& m) { return m.rfind("Terminate #", 0) == 0; });
+  r_.Check(terminated, "held close: then the keyboard ended at unload, nothing else",
+           Joined(std::vector<std::string>(
+               methods.begin() + static_cast<long>(std::min(methods.size(), static_calls)), methods.end())));
+  WaitUntil([] { return Keyboards().empty(); }, 5000);
+  r_.Check(Keyboards().empty(), "held close: no keyboard process left", Names(Keyboards()));
+  PrintRecordSinceMark("a close through the frame during a held Apply");
+}
+
 void Lane::Main() {
   r_.Line("== netrig main: two adapters, a DHCP server");
   if (!Start())
@@ -502,11 +740,9 @@ void Lane::Main() {
   ClearedBoxWhileServerHolds();
   Keyboard();
   ProviderFaults();
-  app_.PostClick(kCmdExit);
-  DWORD code = 0;
-  r_.Check(app_.WaitExit(10000, &code), "Close ends the process");
-  WaitUntil([] { return Keyboards().empty(); }, 5000);
-  r_.Check(Keyboards().empty(), "Close ends the keyboard", Names(Keyboards()));
+  StaticEightyOneOnDhcp();
+  HeldApply();
+  HeldApplyClosed();
 }
 
 void Lane::Timeout() {
@@ -524,6 +760,8 @@ void Lane::Timeout() {
   r_.Check(timed_out && elapsed >= 105000, "\"Ipsetter - Timed Out!\" after 350 ticks, no earlier than 105 s",
            std::to_string(elapsed) + " ms, title \"" + Utf8(app_.Title()) + "\"");
   r_.Line("time-out after " + std::to_string(elapsed) + " ms");
+  // The title comes before the tick's re-read, which waits on the service while the window answers.
+  WaitUntil([&] { return Enables(app_) == kDhcpShown; }, 3000);
   ExpectWindow(r_, app_, "timed out",
                {L"Ipsetter - Timed Out!", L"0.0.0.0|0.0.0.0|10.83.0.1||", 0, L"automatic", L"", kDhcpShown});
   const Kernel k = ReadKernel();

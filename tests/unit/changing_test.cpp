@@ -1,4 +1,6 @@
 // Result codes, switching to DHCP and applying a static configuration.
+#include <functional>
+
 #include "harness.h"
 
 namespace ipsetter::testing {
@@ -206,6 +208,7 @@ struct StaticFailureCase {
   std::uint32_t static_result, gateway_result, dns_result;
   std::wstring status;  // after the fallback
   bool fallback;
+  bool on_dhcp = false;  // the adapter, before the call
   friend void PrintTo(const StaticFailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -214,7 +217,7 @@ class SetStaticResults : public ::testing::TestWithParam<StaticFailureCase> {};
 TEST_P(SetStaticResults, FirstFailingKindIsReportedThenDhcp) {
   const StaticFailureCase& c = GetParam();
   Harness h;
-  h.net.adapters = {StaticAdapter()};
+  h.net.adapters = {c.on_dhcp ? DhcpAdapter() : StaticAdapter()};
   h.net.adapters[0].results = {{L"EnableStatic", c.static_result},
                                {L"SetGateways", c.gateway_result},
                                {L"SetDNSServerSearchOrder", c.dns_result}};
@@ -240,8 +243,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StaticFailureCase{"Success", 0, 0, 0, L"", false},
         StaticFailureCase{"RestartNeeded", 1, 1, 1, L"", false},
-        // EnableStatic's 81 on an adapter already static comes with the change made.
+        // EnableStatic's 81 on an adapter already static comes with the change made; on one that was on
+        // DHCP it is a failure (and SetGateways answers 64 there: the static result is reported).
         StaticFailureCase{"StaticAlreadyStatic", 81, 0, 0, L"", false},
+        StaticFailureCase{"StaticOnDhcpAdapter", 81, 0, 0, L"Unable to Configure DHCP - Trying DHCP ..", true,
+                          true},
         StaticFailureCase{"GatewayEightyOne", 0, 81, 0, L"Unable to Configure DHCP - Trying DHCP ..", true},
         StaticFailureCase{"Mask", 66, 0, 0, L"Invalid Subnet Mask - Trying DHCP ..", true},
         StaticFailureCase{"MaskBeforeGateway", 66, 71, 0, L"Invalid Subnet Mask - Trying DHCP ..", true},
@@ -252,6 +258,59 @@ INSTANTIATE_TEST_SUITE_P(
         StaticFailureCase{"ServiceCode", 0x80041001, 0, 0, L" - Trying DHCP ..", true},
         StaticFailureCase{"DnsServiceCodeSeventyLow", 0, 0, 0x80000046, L" - Trying DHCP ..", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An address, a mask and a gateway that the network takes.
+void TypeValid(Harness& h) {
+  h.Type(ControlId::txtIp, L"10.1.1.1");
+  h.Type(ControlId::txtSubnet, L"255.0.0.0");
+  h.Type(ControlId::txtGateway, L"10.0.0.1");
+}
+
+// 81 passes only when the last adapter's object reads DHCPEnabled as Boolean false, and only then is it
+// read, after the loop; a value that cannot tell is a failure. (A service error there: faults_test.)
+TEST(SetStaticFallback, EightyOnePassesOnlyWhereTheLastAdapterWasStatic) {
+  struct Case {
+    const char* name;
+    std::vector<sim::Adapter> adapters;
+    std::function<void(Harness&)> before_apply;
+    bool failed;
+  };
+  auto on_dhcp_81 = [] {
+    sim::Adapter a = DhcpAdapter();
+    a.results[L"EnableStatic"] = 81;
+    return a;
+  };
+  auto set_dhcp_enabled = [](Value v) {
+    return [v](Harness& h) { h.net.adapters[1].properties[L"DHCPEnabled"] = v; };
+  };
+  const std::vector<Case> cases = {
+      {"LastStatic", {on_dhcp_81(), StaticAdapter()}, nullptr, false},
+      {"LastOnDhcp", {StaticAdapter(), on_dhcp_81()}, nullptr, true},
+      {"Null", {StaticAdapter(), StaticAdapter()}, set_dhcp_enabled(Value()), true},
+      {"Text", {StaticAdapter(), StaticAdapter()}, set_dhcp_enabled(Value(L"False")), true},
+      {"Integer", {StaticAdapter(), StaticAdapter()}, set_dhcp_enabled(Value(0)), true},
+      {"Missing",
+       {StaticAdapter(), StaticAdapter()},
+       [](Harness& h) { h.net.adapters[1].properties.erase(L"DHCPEnabled"); },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    h.net.adapters = c.adapters;
+    TypeValid(h);
+    if (c.before_apply)
+      c.before_apply(h);
+    h.ClearCalls();
+    h.form.Set_Static();
+    std::vector<std::wstring> reads;
+    for (const auto& call : h.CallsOf(L"property"))
+      reads.push_back(call.target + L" #" + std::to_wstring(call.adapter));
+    EXPECT_EQ(reads, std::vector<std::wstring>{L"DHCPEnabled #1"});
+    EXPECT_EQ(h.Status(), c.failed ? L"Unable to Configure DHCP - Trying DHCP .." : L"");
+    EXPECT_EQ(h.CallsOf(L"EnableDHCP").size(), c.failed ? 2u : 0u);
+  }
+}
 
 TEST(SetStaticFallback, FailingFallbackReplacesTheStatusAndStops) {
   Harness h;
@@ -268,13 +327,6 @@ TEST(SetStaticFallback, FailingFallbackReplacesTheStatusAndStops) {
   EXPECT_EQ(h.win.InputStates(), "1111111111");
   // The re-read shows what is in force: still static, the DNS servers removed by the fallback.
   EXPECT_EQ(h.Boxes(), L"192.168.10.20|255.255.255.0|192.168.10.1||");
-}
-
-// An address, a mask and a gateway that the network takes.
-void TypeValid(Harness& h) {
-  h.Type(ControlId::txtIp, L"10.1.1.1");
-  h.Type(ControlId::txtSubnet, L"255.0.0.0");
-  h.Type(ControlId::txtGateway, L"10.0.0.1");
 }
 
 // A service error in the middle of the loop ends Set_Static there: no later call, no result test,

@@ -53,6 +53,8 @@ TEST(SimulatedNetwork, MethodsValidateAndChangeTheAdapter) {
     auto adapter = std::move(net.Bind(kCimv2)->ExecQuery(kChangeQuery)[0]);
     EXPECT_EQ(adapter->EnableStatic(c.ip, c.mask), c.result);
     EXPECT_EQ(net.adapters[0].properties[L"DHCPEnabled"], Value(c.result != 0));
+    // As WMI's, the object is the query's snapshot: it still shows the state before the call.
+    EXPECT_EQ(adapter->Property(L"DHCPEnabled"), Value(true));
   }
   sim::SimulatedNetwork net;
   net.adapters = {StaticAdapter()};
@@ -108,6 +110,10 @@ TEST(SimulatedNetwork, FollowsTheDocumentedBehaviour) {
   EXPECT_EQ(lists(), L"10.0.0.5 fe80::20 | 255.0.0.0 64 | 10.1.1.254 10.0.0.1 fe80::1 | 10.0.0.1 fec0::1 | ");
   EXPECT_EQ(adapter->SetDNSServerSearchOrder({L"8.8.8.8"}), 0u);
   EXPECT_EQ(adapter->SetDNSServerSearchOrder(), 0u);
+  EXPECT_EQ(lists(), L"10.0.0.5 fe80::20 | 255.0.0.0 64 | 10.1.1.254 10.0.0.1 fe80::1 | 10.0.0.1 fec0::1 | ");
+  // Told to answer 81 on an adapter on DHCP: a failure that changes nothing.
+  net.adapters[0].results[L"EnableStatic"] = 81;
+  EXPECT_EQ(adapter->EnableStatic({L"10.1.1.2"}, {L"255.0.0.0"}), 81u);
   EXPECT_EQ(lists(), L"10.0.0.5 fe80::20 | 255.0.0.0 64 | 10.1.1.254 10.0.0.1 fe80::1 | 10.0.0.1 fec0::1 | ");
 }
 
