@@ -4,10 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "accessibility.h"
 #include "frm_ipsetter.h"
 #include "layout.h"
 #include "window_peer.h"
@@ -33,6 +35,10 @@ class MainWindow final : public WindowPeer {
   void CreateTooltips();
   HWND hwnd() const { return hwnd_; }
   int Dpi() const;
+  // Where the window learns whether a high-contrast theme is on; the system's setting unless a
+  // test says otherwise. Asked at creation and whenever the system's colours change.
+  void SetHighContrastSource(std::function<bool()> source) { high_contrast_source_ = std::move(source); }
+  bool HighContrast() const { return high_contrast_; }
 
   // WindowPeer
   std::wstring Title() const override;
@@ -53,6 +59,7 @@ class MainWindow final : public WindowPeer {
   void Focus(ControlId id) override;
   void StartTimer(ControlId id, unsigned interval_ms) override;
   void StopTimer(ControlId id) override;
+  void Announce(const std::wstring& text) override;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -62,6 +69,9 @@ class MainWindow final : public WindowPeer {
   bool OnActivate(WPARAM wparam);
   bool RestoreFocus();
   bool CreateControls(int dpi);
+  bool CreateHiddenLabel(ControlId before, const std::wstring& text);
+  void OnColoursChanged();
+  void ShowKeyboardPicture(int dpi);
   // Places the window's client area and every control for this DPI and sets their fonts.
   void ApplyLayout(int dpi, const RECT* suggested);
   // Sizes the frame so that the client area is the layout's at this DPI.
@@ -82,6 +92,12 @@ class MainWindow final : public WindowPeer {
   static constexpr int kFirstId = static_cast<int>(ControlId::Text1);
   std::array<HWND, static_cast<int>(ControlId::lblIp) - kFirstId + 1> children_{};
   HBITMAP keyboard_bitmap_ = nullptr;
+  HBITMAP scaled_keyboard_bitmap_ = nullptr;
+  int hidden_labels_ = 0;
+  HWND sink_label_ = nullptr;  // names the focus sink after the title
+  std::function<bool()> high_contrast_source_ = SystemHighContrast;
+  bool high_contrast_ = false;
+  Announcer announcer_;
   frmIpsetter* form_ = nullptr;
   bool timer_running_ = false;
   int dpi_ = 96;  // the DPI the window is laid out for
