@@ -9,6 +9,7 @@ namespace e2e {
 
 // Control ids: 100 + the control's row in the window's control table.
 enum Id {
+  kText1 = 101,
   kTxtStatus = 102,
   kCmdKeyboard = 103,
   kCmdRefresh = 104,
