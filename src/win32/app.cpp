@@ -126,6 +126,7 @@ int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Win32Platform& platf
     InitCommonControlsEx(&controls);
 
     MainWindow window(instance);
+    window.SetHighContrastSource([&platform] { return platform.HighContrast(); });
     if (!window.Create())
       return 1;
     DpiBinding dpi(platform, window);

@@ -140,9 +140,9 @@ bool MainWindow::CreateControls(int dpi) {
       return false;
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style;
     const layout::PixelRect r = layout::ToPixels(*c, dpi);
-    HWND child = CreateWindowExW(cls.ex_style, cls.name, WindowTextOf(c->id), style, r.left, r.top, r.width,
-                                 r.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)),
-                                 instance_, nullptr);
+    HWND child =
+        CreateWindowExW(cls.ex_style, cls.name, WindowTextOf(c->id), style, r.left, r.top, r.width, r.height,
+                        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
     if (child == nullptr)
       return false;
     children_[static_cast<std::size_t>(static_cast<int>(c->id) - kFirstId)] = child;
@@ -158,9 +158,10 @@ bool MainWindow::CreateControls(int dpi) {
 
 // Never shown, so never painted: it costs its creation only.
 bool MainWindow::CreateHiddenLabel(ControlId before, const std::wstring& text) {
-  HWND label = CreateWindowExW(0, WC_STATICW, text.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd_,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstHiddenLabelId + hidden_labels_)),
-                               instance_, nullptr);
+  HWND label =
+      CreateWindowExW(0, WC_STATICW, text.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd_,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstHiddenLabelId + hidden_labels_)),
+                      instance_, nullptr);
   if (label == nullptr)
     return false;
   ++hidden_labels_;

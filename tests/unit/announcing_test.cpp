@@ -38,7 +38,8 @@ TEST_P(Announcing, TellsEachNewOutcomeOnce) {
 }
 
 const Road kRoads[] = {
-    {"apply static, complete at the first poll", [](Harness& h) { h.net.adapters = {StaticAdapter()}; },
+    {"apply static, complete at the first poll",
+     [](Harness& h) { h.net.adapters = {StaticAdapter()}; },
      [](Harness& h) { h.form.OnApplyClick(); },
      {L"Ipsetter - Processing ..", L"Ipsetter - Updated"}},
     {"apply static refused, DHCP fallback, lease after polls",
@@ -58,7 +59,8 @@ const Road kRoads[] = {
      [](Harness& h) { h.form.OnRefreshClick(); },
      {L"Ipsetter - Refreshing ..", L"Ipsetter - Acquiring ..", L"Invalid Gateway Address - Trying DHCP ..",
       L"Ipsetter - Updated"}},
-    {"apply DHCP, no lease ever: the time-out", [](Harness& h) { h.net.adapters = {StaticAdapter()}; },
+    {"apply DHCP, no lease ever: the time-out",
+     [](Harness& h) { h.net.adapters = {StaticAdapter()}; },
      [](Harness& h) {
        h.form.OnStaticClick();
        h.form.OnApplyClick();
@@ -83,8 +85,8 @@ const Road kRoads[] = {
        h.form.OnRefreshClick();
        h.form.OnRefreshClick();
      },
-     {L"Ipsetter - Refreshing ..", L"Generic failure (0x80041001)", L"Ipsetter - Error", L"Ipsetter - Refreshing ..",
-      L"Ipsetter - Error"}},
+     {L"Ipsetter - Refreshing ..", L"Generic failure (0x80041001)", L"Ipsetter - Error",
+      L"Ipsetter - Refreshing ..", L"Ipsetter - Error"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Roads, Announcing, ::testing::ValuesIn(kRoads));

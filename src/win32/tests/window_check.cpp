@@ -268,7 +268,8 @@ void CheckColours(ipsetter::win32::MainWindow& window) {
   HDC screen = GetDC(nullptr);
   HDC dc = CreateCompatibleDC(screen);
   // Switched on by a colour change, off by a change of the high-contrast setting.
-  const std::pair<UINT, WPARAM> switches[] = {{WM_SYSCOLORCHANGE, 0}, {WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST}};
+  const std::pair<UINT, WPARAM> switches[] = {{WM_SYSCOLORCHANGE, 0},
+                                              {WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST}};
   for (bool on : {false, true, false}) {
     if (on != high_contrast) {
       high_contrast = on;
@@ -280,8 +281,9 @@ void CheckColours(ipsetter::win32::MainWindow& window) {
     for (const Row& row : rows) {
       SetTextColor(dc, RGB(1, 2, 3));
       SetBkColor(dc, RGB(4, 5, 6));
-      const LRESULT brush = SendMessageW(hwnd, row.message, reinterpret_cast<WPARAM>(dc),
-                                         reinterpret_cast<LPARAM>(GetDlgItem(hwnd, static_cast<int>(row.id))));
+      const LRESULT brush =
+          SendMessageW(hwnd, row.message, reinterpret_cast<WPARAM>(dc),
+                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd, static_cast<int>(row.id))));
       LOGBRUSH lb{};
       GetObjectW(reinterpret_cast<HGDIOBJ>(brush), sizeof(lb), &lb);
       const COLORREF text = on ? row.high_text : row.text, back = on ? row.high_back : row.back;
