@@ -72,24 +72,17 @@ HBITMAP ScaledPicture(HBITMAP picture, int dpi) {
   HDC source = CreateCompatibleDC(screen);
   HDC target = CreateCompatibleDC(screen);
   HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
+  bool drawn = false;
   if (source != nullptr && target != nullptr && scaled != nullptr) {
     HGDIOBJ old_source = SelectObject(source, picture);
     HGDIOBJ old_target = SelectObject(target, scaled);
-    if (dpi % kDefaultDpi == 0) {
-      SetStretchBltMode(target, COLORONCOLOR);
-    } else {
-      SetStretchBltMode(target, HALFTONE);
-      SetBrushOrgEx(target, 0, 0, nullptr);
-    }
-    if (!StretchBlt(target, 0, 0, width, height, source, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY)) {
-      SelectObject(target, old_target);
-      DeleteObject(scaled);
-      scaled = nullptr;
-    } else {
-      SelectObject(target, old_target);
-    }
+    SetStretchBltMode(target, dpi % kDefaultDpi == 0 ? COLORONCOLOR : HALFTONE);
+    SetBrushOrgEx(target, 0, 0, nullptr);  // HALFTONE wants it reset
+    drawn = StretchBlt(target, 0, 0, width, height, source, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY) != FALSE;
+    SelectObject(target, old_target);
     SelectObject(source, old_source);
-  } else if (scaled != nullptr) {
+  }
+  if (!drawn && scaled != nullptr) {
     DeleteObject(scaled);
     scaled = nullptr;
   }

@@ -112,8 +112,8 @@ bool MainWindow::Create() {
   // Created hidden and empty, the title too (the form gives it), at the size for the system's DPI;
   // resized below only when the window's own DPI turns out another.
   const SIZE frame = FrameSize(static_cast<int>(GetDpiForSystem()));
-  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.cx,
-                      frame.cy, nullptr, nullptr, instance_, this) == nullptr) {
+  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      frame.cx, frame.cy, nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
   keyboard_bitmap_ = static_cast<HBITMAP>(
@@ -136,8 +136,6 @@ bool MainWindow::CreateControls(int dpi) {
     const ChildClass cls = ClassFor(*c);
     if (cls.name == nullptr)
       continue;
-    if (const auto label = HiddenLabelText(c->id); label && !CreateHiddenLabel(c->id, *label))
-      return false;
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style;
     const layout::PixelRect r = layout::ToPixels(*c, dpi);
     HWND child =
@@ -156,18 +154,31 @@ bool MainWindow::CreateControls(int dpi) {
   return true;
 }
 
-// Never shown, so never painted: it costs its creation only.
-bool MainWindow::CreateHiddenLabel(ControlId before, const std::wstring& text) {
-  HWND label =
-      CreateWindowExW(0, WC_STATICW, text.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd_,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstHiddenLabelId + hidden_labels_)),
-                      instance_, nullptr);
-  if (label == nullptr)
-    return false;
-  ++hidden_labels_;
-  if (before == ControlId::txtOver)
-    sink_label_ = label;
-  return true;
+// Each goes just before its box in the child order, where screen readers look for a name. Never
+// shown, so never painted: they cost their creation only.
+void MainWindow::CreateHiddenLabels() {
+  if (hwnd_ == nullptr || hidden_labels_made_)
+    return;
+  hidden_labels_made_ = true;
+  int id = kFirstHiddenLabelId;
+  for (const layout::Control* c : layout::CreationOrder()) {
+    const auto text = HiddenLabelText(c->id);
+    HWND box = Child(c->id);
+    if (!text || box == nullptr)
+      continue;
+    // The focus sink's is named after the title, whatever it is by now.
+    const std::wstring shown = c->id == ControlId::txtOver ? WindowText(hwnd_) : *text;
+    HWND label =
+        CreateWindowExW(0, WC_STATICW, shown.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)), instance_, nullptr);
+    if (label == nullptr)
+      continue;
+    HWND before = GetWindow(box, GW_HWNDPREV);
+    SetWindowPos(label, before != nullptr ? before : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+    if (c->id == ControlId::txtOver)
+      sink_label_ = label;
+  }
 }
 
 void MainWindow::ShowKeyboardPicture(int dpi) {

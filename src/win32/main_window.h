@@ -33,6 +33,9 @@ class MainWindow final : public WindowPeer {
   void SetForm(frmIpsetter* form) { form_ = form; }
   // Call once the window is topmost: Wine will not make a window topmost that owns a popup.
   void CreateTooltips();
+  // Labels no one sees that name the boxes for screen readers. Made, like the tooltips, once the
+  // queue first runs dry: they would cost the start about 10 ms under Wine.
+  void CreateHiddenLabels();
   HWND hwnd() const { return hwnd_; }
   int Dpi() const;
   // Where the window learns whether a high-contrast theme is on; the system's setting unless a
@@ -69,7 +72,7 @@ class MainWindow final : public WindowPeer {
   bool OnActivate(WPARAM wparam);
   bool RestoreFocus();
   bool CreateControls(int dpi);
-  bool CreateHiddenLabel(ControlId before, const std::wstring& text);
+
   void OnColoursChanged();
   void ShowKeyboardPicture(int dpi);
   // Places the window's client area and every control for this DPI and sets their fonts.
@@ -93,7 +96,7 @@ class MainWindow final : public WindowPeer {
   std::array<HWND, static_cast<int>(ControlId::lblIp) - kFirstId + 1> children_{};
   HBITMAP keyboard_bitmap_ = nullptr;
   HBITMAP scaled_keyboard_bitmap_ = nullptr;
-  int hidden_labels_ = 0;
+  bool hidden_labels_made_ = false;
   HWND sink_label_ = nullptr;  // names the focus sink after the title
   std::function<bool()> high_contrast_source_ = SystemHighContrast;
   bool high_contrast_ = false;

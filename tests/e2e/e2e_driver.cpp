@@ -122,6 +122,8 @@ void ExpectNames(Report& r, const App& app, const std::string& when) {
       {kTxtStatus, "txtStatus", L"Status", true, true},
       {kText1, "Text1", L"Status", true, false},
   };
+  // Made once the window has been painted, after the tooltips.
+  WaitUntil([&] { return GetWindow(app.Ctl(kTxtOver), GW_HWNDPREV) != app.Ctl(kLblDns2); }, 3000);
   std::string heard;
   for (const auto& row : rows) {
     HWND control = app.Ctl(row.id);

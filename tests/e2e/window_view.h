@@ -23,6 +23,7 @@ enum Id {
   kTxtIp = 113,
   kTxtOver = 114,
   kLblStatus = 115,
+  kLblDns2 = 116,
 };
 
 // Enabled states of the ten input controls, in the order the program switches them off.

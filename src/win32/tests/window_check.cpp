@@ -693,10 +693,18 @@ int main() {
     window.SetForm(&form);
     form.OnLoad();
     window.CreateTooltips();
+    window.CreateHiddenLabels();
     Pump(100);
     const int dpi = window.Dpi();
-    std::printf("# window DPI %d; UI Automation notifications %s\n", dpi,
-                ipsetter::win32::Announcer().Available() ? "available" : "not available");
+    LARGE_INTEGER frequency{}, before{}, after{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    const bool notifications = ipsetter::win32::Announcer().Available();
+    QueryPerformanceCounter(&after);
+    std::printf("# window DPI %d; UI Automation notifications %s (looked up in %.1f ms)\n", dpi,
+                notifications ? "available" : "not available",
+                1000.0 * static_cast<double>(after.QuadPart - before.QuadPart) /
+                    static_cast<double>(frequency.QuadPart));
     CheckFrame(window, platform, dpi);
     CheckControls(window.hwnd(), dpi);
     CheckColours(window);
