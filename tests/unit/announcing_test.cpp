@@ -6,16 +6,6 @@
 namespace ipsetter::testing {
 namespace {
 
-sim::Lease LeaseAfter(int reads) {
-  sim::Lease lease;
-  lease.after_reads = reads;
-  lease.properties[L"IPAddress"] = Strings({L"10.0.0.5"});
-  lease.properties[L"IPSubnet"] = Strings({L"255.0.0.0"});
-  lease.properties[L"DefaultIPGateway"] = Strings({L"10.0.0.1"});
-  lease.properties[L"DNSServerSearchOrder"] = Strings({L"10.0.0.1"});
-  return lease;
-}
-
 struct Road {
   const char* name;
   std::function<void(Harness&)> setup;  // before the load
