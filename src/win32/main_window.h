@@ -72,7 +72,6 @@ class MainWindow final : public WindowPeer {
   bool OnActivate(WPARAM wparam);
   bool RestoreFocus();
   bool CreateControls(int dpi);
-
   void OnColoursChanged();
   void ShowKeyboardPicture(int dpi);
   // Places the window's client area and every control for this DPI and sets their fonts.
