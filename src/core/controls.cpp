@@ -2,6 +2,13 @@
 
 namespace ipsetter {
 
+void StatusLine::SetText(const std::wstring& text) {
+  const bool news = !text.empty() && text != peer_.Text(id_);
+  peer_.SetText(id_, text);
+  if (news)
+    peer_.Announce(text);
+}
+
 void CheckBox::SetValue(int value) {
   if (value == value_)
     return;

@@ -20,9 +20,16 @@ class TextBox {
   void SetFocus() { peer_.Focus(id_); }
   ControlId id() const { return id_; }
 
- private:
+ protected:
   WindowPeer& peer_;
   ControlId id_;
+};
+
+// The status line: its new texts are announced, since no one ever gives it the focus.
+class StatusLine : public TextBox {
+ public:
+  using TextBox::TextBox;
+  void SetText(const std::wstring& text);
 };
 
 class Label {

@@ -51,7 +51,7 @@ class frmIpsetter {
 
   // Controls, front to back.
   TextBox Text1;
-  TextBox txtStatus;
+  StatusLine txtStatus;
   CommandButton cmdKeyboard;
   CommandButton cmdRefresh;
   CheckBox chkStatic;
@@ -96,7 +96,8 @@ class frmIpsetter {
   void Run_Keyboard(const bool& launch);
 
   std::wstring Caption() const { return window_.Title(); }
-  void SetCaption(const std::wstring& title) { window_.SetTitle(title); }
+  // A new title is announced: it carries the outcome of every command.
+  void SetCaption(const std::wstring& title);
 
  private:
   void Dispatch(std::function<void()> handler, bool is_tick);

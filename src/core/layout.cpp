@@ -81,6 +81,17 @@ const Control* Find(ControlId id) {
   return nullptr;
 }
 
+ColourPair ColoursFor(const Control& control, bool high_contrast) {
+  const ColourPair table{control.text, control.back};
+  if (!high_contrast || (table.text == kDefault && table.back == kDefault))
+    return table;
+  if (control.kind == TextBox)
+    return {Colour::System(SystemColour::WindowText), Colour::System(SystemColour::Window)};
+  if (control.kind == Label)
+    return {kButtonText, kFace};
+  return table;
+}
+
 int TwipsToPixels(double twips, int dpi) {
   return static_cast<int>(std::lround(twips * dpi / kTwipsPerInch));
 }

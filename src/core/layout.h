@@ -10,7 +10,7 @@ namespace ipsetter::layout {
 enum class ControlKind { TextBox, Label, CommandButton, CheckBox, Timer };
 
 // The system colours the window uses, by role; the Win32 layer maps them to GetSysColor indices.
-enum class SystemColour { ButtonFace, ButtonShadow, ButtonText };
+enum class SystemColour { ButtonFace, ButtonShadow, ButtonText, Window, WindowText };
 
 struct Colour {
   enum class Source { Default, System, Rgb };
@@ -64,6 +64,15 @@ std::span<const Control* const> CreationOrder();
 
 // nullptr for an id that is not in the table.
 const Control* Find(ControlId id);
+
+struct ColourPair {
+  Colour text, back;
+};
+
+// The colours a control is drawn in. In a high-contrast theme the ones the table sets take the
+// system's pairs instead: window text on window for text boxes, button text on button face for
+// labels. Controls left to the system's defaults keep them; those are its pairs already.
+ColourPair ColoursFor(const Control& control, bool high_contrast);
 
 // px = twips * dpi / 1440, rounded half away from zero.
 int TwipsToPixels(double twips, int dpi);

@@ -36,7 +36,15 @@ frmIpsetter::frmIpsetter(WindowPeer& window, Platform& platform, ManagementLocat
       platform_(platform),
       wmi_(wmi) {
   chkStatic.on_click = [this] { chkStatic_Click(); };
-  SetCaption(L"Ipsetter");
+  // The title at load is no outcome: not announced.
+  window_.SetTitle(L"Ipsetter");
+}
+
+void frmIpsetter::SetCaption(const std::wstring& title) {
+  const bool news = !title.empty() && title != window_.Title();
+  window_.SetTitle(title);
+  if (news)
+    window_.Announce(title);
 }
 
 // Events ------------------------------------------------------------------------------------

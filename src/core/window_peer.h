@@ -59,6 +59,10 @@ class WindowPeer {
   // Ticks every interval from now on, replacing any earlier schedule.
   virtual void StartTimer(ControlId id, unsigned interval_ms) = 0;
   virtual void StopTimer(ControlId id) = 0;
+  // Tells screen readers a new outcome; the focus rests in the focus sink meanwhile, so a change
+  // of the title or the status line would pass unheard. Nothing happens where the platform
+  // cannot say it.
+  virtual void Announce(const std::wstring& text) = 0;
 };
 
 // What the window's logic needs of the rest of the system.

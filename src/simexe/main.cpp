@@ -20,14 +20,18 @@ namespace {
 
 constexpr int kBadScenario = 2;
 
-// The keyboard starts inside the simulated machine, so tests can see it among the processes.
+// The keyboard starts inside the simulated machine, so tests can see it among the processes; a
+// scenario can ask for a high-contrast theme.
 class SimPlatform : public ipsetter::Win32Platform {
  public:
-  explicit SimPlatform(ipsetter::sim::SimulatedNetwork& network) : network_(network) {}
+  SimPlatform(ipsetter::sim::SimulatedNetwork& network, bool high_contrast)
+      : network_(network), high_contrast_(high_contrast) {}
   void StartKeyboard() override { network_.StartProcess(L"osk.exe"); }
+  bool HighContrast() const override { return high_contrast_ || Win32Platform::HighContrast(); }
 
  private:
   ipsetter::sim::SimulatedNetwork& network_;
+  bool high_contrast_;
 };
 
 // Appends each call as it happens, so the record survives a crash or a kill. Opened on the first
@@ -83,6 +87,6 @@ int wmain(int argc, wchar_t** argv) {
     network.on_call = [&recorder](const ipsetter::sim::Call& call) { recorder->Append(call); };
   }
 
-  SimPlatform platform(network);
+  SimPlatform platform(network, scenario.high_contrast);
   return RunIpsetter(GetModuleHandleW(nullptr), network, platform);
 }

@@ -295,8 +295,12 @@ Scenario LoadScenario(const std::string& json_text, sim::SimulatedNetwork& netwo
       scenario.record_path = ToText(value, key);
       if (scenario.record_path.empty())
         Bad(key, "expected a file name");
+    } else if (key == "highContrast") {
+      if (!value.is_boolean())
+        Bad(key, "expected true or false");
+      scenario.high_contrast = value.get<bool>();
     } else {
-      Bad(key, "unknown key; expected adapters, processes, faults or record");
+      Bad(key, "unknown key; expected adapters, processes, faults, record or highContrast");
     }
   }
   network.adapters = std::move(adapters);

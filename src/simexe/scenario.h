@@ -16,6 +16,8 @@ class ScenarioError : public std::runtime_error {
 struct Scenario {
   // Where every call is appended as one JSON line; empty: no record.
   std::wstring record_path;
+  // The window behaves as in a high-contrast theme (Wine cannot switch one on).
+  bool high_contrast = false;
 };
 
 // Fills `network` (adapters, processes, faults) from the JSON text of a scenario file.

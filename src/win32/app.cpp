@@ -91,13 +91,15 @@ bool IsLetterForAButton(const MSG& msg) {
 
 int MessageLoop(MainWindow& window) {
   MSG msg{};
-  bool tooltips_wanted = true;
+  bool first_idle_wanted = true;
   while (true) {
-    // Nobody points at a control before the window is painted: the tooltips wait until the
-    // queue first runs dry, so that they do not delay the first sight of the window.
-    if (tooltips_wanted && !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+    // Nobody points at a control before the window is painted: the tooltips and the labels for
+    // screen readers wait until the queue first runs dry, so that they do not delay the first
+    // sight of the window.
+    if (first_idle_wanted && !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
       window.CreateTooltips();
-      tooltips_wanted = false;
+      window.CreateHiddenLabels();
+      first_idle_wanted = false;
     }
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0)
@@ -126,6 +128,7 @@ int RunIpsetter(HINSTANCE instance, ManagementLocator& wmi, Win32Platform& platf
     InitCommonControlsEx(&controls);
 
     MainWindow window(instance);
+    window.SetHighContrastSource([&platform] { return platform.HighContrast(); });
     if (!window.Create())
       return 1;
     DpiBinding dpi(platform, window);

@@ -16,18 +16,26 @@ constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 constexpr UINT_PTR kTimerId = static_cast<UINT_PTR>(ControlId::Timer1);
 constexpr int kDefaultDpi = 96;
 
-COLORREF ToColorRef(const layout::Colour& colour) {
-  if (colour.source == layout::Colour::Source::Rgb)
-    return RGB(colour.r, colour.g, colour.b);
-  switch (colour.system) {
+int SystemColourIndex(layout::SystemColour colour) {
+  switch (colour) {
     case layout::SystemColour::ButtonShadow:
-      return GetSysColor(COLOR_BTNSHADOW);
+      return COLOR_BTNSHADOW;
     case layout::SystemColour::ButtonText:
-      return GetSysColor(COLOR_BTNTEXT);
+      return COLOR_BTNTEXT;
+    case layout::SystemColour::Window:
+      return COLOR_WINDOW;
+    case layout::SystemColour::WindowText:
+      return COLOR_WINDOWTEXT;
     case layout::SystemColour::ButtonFace:
       break;
   }
-  return GetSysColor(COLOR_BTNFACE);
+  return COLOR_BTNFACE;
+}
+
+COLORREF ToColorRef(const layout::Colour& colour) {
+  if (colour.source == layout::Colour::Source::Rgb)
+    return RGB(colour.r, colour.g, colour.b);
+  return GetSysColor(SystemColourIndex(colour.system));
 }
 
 bool IsDefault(const layout::Colour& colour) {
@@ -79,6 +87,8 @@ MainWindow::~MainWindow() {
   ReleaseFonts();
   for (auto& [colour, brush] : brushes_)
     DeleteObject(brush);
+  if (scaled_keyboard_bitmap_ != nullptr)
+    DeleteObject(scaled_keyboard_bitmap_);
   if (keyboard_bitmap_ != nullptr)
     DeleteObject(keyboard_bitmap_);
 }
@@ -102,12 +112,13 @@ bool MainWindow::Create() {
   // Created hidden and empty, the title too (the form gives it), at the size for the system's DPI;
   // resized below only when the window's own DPI turns out another.
   const SIZE frame = FrameSize(static_cast<int>(GetDpiForSystem()));
-  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.cx,
-                      frame.cy, nullptr, nullptr, instance_, this) == nullptr) {
+  if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      frame.cx, frame.cy, nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
   keyboard_bitmap_ = static_cast<HBITMAP>(
       LoadImageW(instance_, MAKEINTRESOURCEW(IDB_KEYBOARD), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  high_contrast_ = high_contrast_source_ && high_contrast_source_();
   const UINT dpi = GetDpiForWindow(hwnd_);
   dpi_ = dpi != 0 ? static_cast<int>(dpi) : kDefaultDpi;
   SizeFrame(dpi_, nullptr);
@@ -128,20 +139,65 @@ bool MainWindow::CreateControls(int dpi) {
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style;
     const layout::PixelRect r = layout::ToPixels(*c, dpi);
     HWND child =
-        CreateWindowExW(cls.ex_style, cls.name, c->caption, style, r.left, r.top, r.width, r.height, hwnd_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
+        CreateWindowExW(cls.ex_style, cls.name, WindowTextOf(c->id), style, r.left, r.top, r.width, r.height,
+                        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
     if (child == nullptr)
       return false;
     children_[static_cast<std::size_t>(static_cast<int>(c->id) - kFirstId)] = child;
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), FALSE);
-    if (c->picture && keyboard_bitmap_ != nullptr) {
-      SendMessageW(child, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(keyboard_bitmap_));
-    }
+    if (c->picture)
+      ShowKeyboardPicture(dpi);
     // No length limit: the control's default stops typing and cuts pastes at 30,000 characters.
     if (c->kind == ControlKind::TextBox)
       SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
   }
   return true;
+}
+
+// Each goes just before its box in the child order, where screen readers look for a name. Never
+// shown, so never painted: they cost their creation only.
+void MainWindow::CreateHiddenLabels() {
+  if (hwnd_ == nullptr || hidden_labels_made_)
+    return;
+  hidden_labels_made_ = true;
+  int id = kFirstHiddenLabelId;
+  for (const layout::Control* c : layout::CreationOrder()) {
+    const auto text = HiddenLabelText(c->id);
+    HWND box = Child(c->id);
+    if (!text || box == nullptr)
+      continue;
+    // The focus sink's is named after the title, whatever it is by now.
+    const std::wstring shown = c->id == ControlId::txtOver ? WindowText(hwnd_) : *text;
+    HWND label =
+        CreateWindowExW(0, WC_STATICW, shown.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)), instance_, nullptr);
+    if (label == nullptr)
+      continue;
+    HWND before = GetWindow(box, GW_HWNDPREV);
+    SetWindowPos(label, before != nullptr ? before : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+    if (c->id == ControlId::txtOver)
+      sink_label_ = label;
+  }
+}
+
+void MainWindow::ShowKeyboardPicture(int dpi) {
+  HWND button = Child(ControlId::cmdKeyboard);
+  if (button == nullptr || keyboard_bitmap_ == nullptr)
+    return;
+  HBITMAP previous = scaled_keyboard_bitmap_;
+  scaled_keyboard_bitmap_ = ScaledPicture(keyboard_bitmap_, dpi);
+  HBITMAP shown = scaled_keyboard_bitmap_ != nullptr ? scaled_keyboard_bitmap_ : keyboard_bitmap_;
+  SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(shown));
+  if (previous != nullptr)
+    DeleteObject(previous);
+}
+
+void MainWindow::OnColoursChanged() {
+  high_contrast_ = high_contrast_source_ && high_contrast_source_();
+  for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+    SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void MainWindow::CreateTooltips() {
@@ -182,6 +238,7 @@ void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
     SetWindowPos(child, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), TRUE);
   }
+  ShowKeyboardPicture(dpi);
   for (const CachedFont& f : old_fonts)
     DeleteObject(f.handle);
 }
@@ -237,17 +294,8 @@ HFONT MainWindow::FontFor(const layout::Font& font, int dpi) {
 }
 
 HBRUSH MainWindow::BrushFor(const layout::Colour& colour) {
-  if (colour.source == layout::Colour::Source::System) {
-    switch (colour.system) {
-      case layout::SystemColour::ButtonShadow:
-        return GetSysColorBrush(COLOR_BTNSHADOW);
-      case layout::SystemColour::ButtonText:
-        return GetSysColorBrush(COLOR_BTNTEXT);
-      case layout::SystemColour::ButtonFace:
-        break;
-    }
-    return GetSysColorBrush(COLOR_BTNFACE);
-  }
+  if (colour.source == layout::Colour::Source::System)
+    return GetSysColorBrush(SystemColourIndex(colour.system));
   const COLORREF rgb = ToColorRef(colour);
   for (const auto& [known, brush] : brushes_) {
     if (known == rgb)
@@ -289,6 +337,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;
     self->tooltip_ = nullptr;
+    self->sink_label_ = nullptr;
     self->children_.fill(nullptr);
     return DefWindowProcW(hwnd, message, wparam, lparam);
   }
@@ -344,6 +393,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DPICHANGED:
       ApplyLayout(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
       return 0;
+    case WM_SYSCOLORCHANGE:
+      OnColoursChanged();
+      return 0;
+    case WM_SETTINGCHANGE:
+      if (wparam == SPI_SETHIGHCONTRAST)
+        OnColoursChanged();
+      break;
     default:
       break;
   }
@@ -380,13 +436,14 @@ LRESULT MainWindow::OnControlColour(UINT message, WPARAM wparam, LPARAM lparam) 
       layout::Find(static_cast<ControlId>(GetDlgCtrlID(reinterpret_cast<HWND>(lparam))));
   if (c == nullptr)
     return standard;
+  const layout::ColourPair colours = layout::ColoursFor(*c, high_contrast_);
   HDC dc = reinterpret_cast<HDC>(wparam);
-  if (!IsDefault(c->text))
-    SetTextColor(dc, ToColorRef(c->text));
-  if (IsDefault(c->back))
+  if (!IsDefault(colours.text))
+    SetTextColor(dc, ToColorRef(colours.text));
+  if (IsDefault(colours.back))
     return standard;
-  SetBkColor(dc, ToColorRef(c->back));
-  return reinterpret_cast<LRESULT>(BrushFor(c->back));
+  SetBkColor(dc, ToColorRef(colours.back));
+  return reinterpret_cast<LRESULT>(BrushFor(colours.back));
 }
 
 // The focus comes back to the control that had it when the window was last deactivated, or
@@ -422,8 +479,16 @@ std::wstring MainWindow::Title() const {
 }
 
 void MainWindow::SetTitle(const std::wstring& title) {
-  if (hwnd_ != nullptr)
-    SetWindowTextW(hwnd_, title.c_str());
+  if (hwnd_ == nullptr)
+    return;
+  SetWindowTextW(hwnd_, title.c_str());
+  // The focus sink is named after what the program is doing; every poll repeats the title.
+  if (sink_label_ != nullptr && WindowText(sink_label_) != title)
+    SetWindowTextW(sink_label_, title.c_str());
+}
+
+void MainWindow::Announce(const std::wstring& text) {
+  announcer_.Say(hwnd_, text);
 }
 
 void MainWindow::Show() {

@@ -4,10 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "accessibility.h"
 #include "frm_ipsetter.h"
 #include "layout.h"
 #include "window_peer.h"
@@ -31,8 +33,15 @@ class MainWindow final : public WindowPeer {
   void SetForm(frmIpsetter* form) { form_ = form; }
   // Call once the window is topmost: Wine will not make a window topmost that owns a popup.
   void CreateTooltips();
+  // Labels no one sees that name the boxes for screen readers. Made, like the tooltips, once the
+  // queue first runs dry: they would cost the start about 10 ms under Wine.
+  void CreateHiddenLabels();
   HWND hwnd() const { return hwnd_; }
   int Dpi() const;
+  // Where the window learns whether a high-contrast theme is on; the system's setting unless a
+  // test says otherwise. Asked at creation and whenever the system's colours change.
+  void SetHighContrastSource(std::function<bool()> source) { high_contrast_source_ = std::move(source); }
+  bool HighContrast() const { return high_contrast_; }
 
   // WindowPeer
   std::wstring Title() const override;
@@ -53,6 +62,7 @@ class MainWindow final : public WindowPeer {
   void Focus(ControlId id) override;
   void StartTimer(ControlId id, unsigned interval_ms) override;
   void StopTimer(ControlId id) override;
+  void Announce(const std::wstring& text) override;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -62,6 +72,8 @@ class MainWindow final : public WindowPeer {
   bool OnActivate(WPARAM wparam);
   bool RestoreFocus();
   bool CreateControls(int dpi);
+  void OnColoursChanged();
+  void ShowKeyboardPicture(int dpi);
   // Places the window's client area and every control for this DPI and sets their fonts.
   void ApplyLayout(int dpi, const RECT* suggested);
   // Sizes the frame so that the client area is the layout's at this DPI.
@@ -82,6 +94,12 @@ class MainWindow final : public WindowPeer {
   static constexpr int kFirstId = static_cast<int>(ControlId::Text1);
   std::array<HWND, static_cast<int>(ControlId::lblIp) - kFirstId + 1> children_{};
   HBITMAP keyboard_bitmap_ = nullptr;
+  HBITMAP scaled_keyboard_bitmap_ = nullptr;
+  bool hidden_labels_made_ = false;
+  HWND sink_label_ = nullptr;  // names the focus sink after the title
+  std::function<bool()> high_contrast_source_ = SystemHighContrast;
+  bool high_contrast_ = false;
+  Announcer announcer_;
   frmIpsetter* form_ = nullptr;
   bool timer_running_ = false;
   int dpi_ = 96;  // the DPI the window is laid out for

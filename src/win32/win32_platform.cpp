@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "accessibility.h"
 #include "layout.h"
 #include "management.h"
 
@@ -67,6 +68,10 @@ void Win32Platform::StartKeyboard() {
   info.nShow = SW_SHOWNORMAL;
   if (!ShellExecuteExW(&info))
     ThrowLastError(L"The on-screen keyboard cannot be started");
+}
+
+bool Win32Platform::HighContrast() const {
+  return win32::SystemHighContrast();
 }
 
 }  // namespace ipsetter

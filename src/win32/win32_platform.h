@@ -22,6 +22,9 @@ class Win32Platform : public Platform {
                     std::int32_t flags) override;
   // Starts System32\osk.exe; throws ManagementError when it cannot.
   void StartKeyboard() override;
+  // Whether a high-contrast theme is on; virtual so that a test build can show one under Wine,
+  // which cannot switch it on.
+  virtual bool HighContrast() const;
   // The screen is measured in twips at this DPI, the window's, so that centring compares like with
   // like; without one, at the system DPI.
   void SetDpiSource(std::function<int()> dpi) { dpi_ = std::move(dpi); }

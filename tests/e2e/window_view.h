@@ -9,6 +9,7 @@ namespace e2e {
 
 // Control ids: 100 + the control's row in the window's control table.
 enum Id {
+  kText1 = 101,
   kTxtStatus = 102,
   kCmdKeyboard = 103,
   kCmdRefresh = 104,
@@ -22,6 +23,7 @@ enum Id {
   kTxtIp = 113,
   kTxtOver = 114,
   kLblStatus = 115,
+  kLblDns2 = 116,
 };
 
 // Enabled states of the ten input controls, in the order the program switches them off.

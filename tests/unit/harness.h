@@ -55,6 +55,17 @@ inline sim::Adapter DhcpAdapter() {
                      {L"10.0.0.1", L"10.0.0.2"});
 }
 
+// A lease of 10.0.0.5/8 with gateway and DNS 10.0.0.1, once the adapter has been read `reads` times.
+inline sim::Lease LeaseAfter(int reads) {
+  sim::Lease lease;
+  lease.after_reads = reads;
+  lease.properties[L"IPAddress"] = Strings({L"10.0.0.5"});
+  lease.properties[L"IPSubnet"] = Strings({L"255.0.0.0"});
+  lease.properties[L"DefaultIPGateway"] = Strings({L"10.0.0.1"});
+  lease.properties[L"DNSServerSearchOrder"] = Strings({L"10.0.0.1"});
+  return lease;
+}
+
 // The window with the simulated network behind it.
 struct Harness {
   sim::SimulatedNetwork net;

@@ -87,6 +87,11 @@ void MemoryWindow::StopTimer(ControlId) {
   log.push_back(L"timer stop");
 }
 
+void MemoryWindow::Announce(const std::wstring& text) {
+  announced.push_back(text);
+  log.push_back(L"announce " + text);
+}
+
 void MemoryWindow::SetWindowPos(std::intptr_t hwnd,
                                 std::intptr_t insert_after,
                                 std::int32_t x,

@@ -34,6 +34,7 @@ class MemoryWindow : public WindowPeer, public Platform {
   void Focus(ControlId id) override;
   void StartTimer(ControlId id, unsigned interval_ms) override;
   void StopTimer(ControlId id) override;
+  void Announce(const std::wstring& text) override;
 
   // Platform
   double ScreenWidthTwips() const override { return screen_width; }
@@ -68,6 +69,7 @@ class MemoryWindow : public WindowPeer, public Platform {
   std::map<ControlId, bool> enabled;
   std::map<ControlId, int> checks;
   std::vector<std::wstring> log;
+  std::vector<std::wstring> announced;
 
   unsigned long long now_ms = 0;
   bool timer_running = false;

@@ -12,16 +12,6 @@ void TypeStatic(Harness& h, const std::wstring& ip, const std::wstring& mask, co
   h.Type(ControlId::txtDns2, L"");
 }
 
-sim::Lease LeaseAfter(int reads) {
-  sim::Lease lease;
-  lease.after_reads = reads;
-  lease.properties[L"IPAddress"] = Strings({L"10.0.0.5"});
-  lease.properties[L"IPSubnet"] = Strings({L"255.0.0.0"});
-  lease.properties[L"DefaultIPGateway"] = Strings({L"10.0.0.1"});
-  lease.properties[L"DNSServerSearchOrder"] = Strings({L"10.0.0.1"});
-  return lease;
-}
-
 TEST(Apply, StaticCompleteAtTheFirstPoll) {
   Harness h;
   h.net.adapters = {DhcpAdapter(), StaticAdapter()};

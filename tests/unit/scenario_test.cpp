@@ -20,11 +20,13 @@ TEST(ScenarioTest, FillsAdaptersProcessesFaultsAndRecord) {
     "processes": ["osk.exe", "msswchx.exe"],
     "faults": [ { "operation": "ExecQuery", "nth": 2, "code": "0x80041001", "description": "Generic failure" },
                 { "operation": "bind" } ],
-    "record": "C:\\rec\\calls.jsonl"
+    "record": "C:\\rec\\calls.jsonl",
+    "highContrast": true
   })",
                                   net);
 
   EXPECT_EQ(s.record_path, L"C:\\rec\\calls.jsonl");
+  EXPECT_TRUE(s.high_contrast);
   ASSERT_EQ(net.adapters.size(), 2u);
   const sim::Adapter& a = net.adapters[0];
   EXPECT_EQ(a.properties.at(L"ipenabled"), Value(true));
@@ -80,7 +82,8 @@ TEST(ScenarioTest, RejectsBadFilesWithTheirPlaceAndLeavesTheNetworkAlone) {
       {"", "not valid JSON: "},
       {"{\"adapters\": [}", "not valid JSON: "},
       {"[]", "scenario: expected an object"},
-      {"{\"adapter\": []}", "adapter: unknown key; expected adapters, processes, faults or record"},
+      {"{\"adapter\": []}",
+       "adapter: unknown key; expected adapters, processes, faults, record or highContrast"},
       {"{\"adapters\": {}}", "adapters: expected an array"},
       {"{\"adapters\": [1]}", "adapters[0]: expected an object"},
       {"{\"adapters\": [{\"IPAddress\": {\"a\": 1}}]}",
@@ -122,6 +125,7 @@ TEST(ScenarioTest, RejectsBadFilesWithTheirPlaceAndLeavesTheNetworkAlone) {
        "faults[0].description: expected a text"},
       {"{\"record\": \"\"}", "record: expected a file name"},
       {"{\"record\": null}", "record: expected a text"},
+      {"{\"highContrast\": 1}", "highContrast: expected true or false"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "accessibility.h"
 #include "app.h"
 #include "frm_ipsetter.h"
 #include "layout.h"
@@ -156,11 +157,31 @@ void CheckFrame(const ipsetter::win32::MainWindow& window, const RecordingPlatfo
   Check(window.OuterWidthTwips() == w && window.OuterHeightTwips() == h, "outer size in twips");
 }
 
+// Grows with the DPI: 23 x 20 at 96, 35 x 30 at 144, 46 x 40 at 192.
+void CheckKeyboardPicture(HWND hwnd, int dpi) {
+  HWND keyboard = GetDlgItem(hwnd, static_cast<int>(ControlId::cmdKeyboard));
+  BITMAP bm{};
+  HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(SendMessageW(keyboard, BM_GETIMAGE, IMAGE_BITMAP, 0));
+  const int width = dpi == 96 ? 23 : dpi == 144 ? 35 : 46;
+  const int height = dpi == 96 ? 20 : dpi == 144 ? 30 : 40;
+  Check(picture != nullptr && GetObjectW(picture, sizeof(bm), &bm) != 0 && bm.bmWidth == width &&
+            bm.bmHeight == height,
+        "keyboard picture at " + std::to_string(dpi) + " DPI",
+        std::to_string(bm.bmWidth) + " x " + std::to_string(bm.bmHeight));
+}
+
 void CheckControls(HWND hwnd, int dpi) {
-  // Child order is creation order is tab order; txtOver lies behind txtIp.
+  // Child order is creation order is tab order; txtOver lies behind txtIp. The labels that name
+  // the boxes for screen readers lie between them, never shown.
   std::vector<int> ids;
-  for (HWND c = GetWindow(hwnd, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
-    ids.push_back(GetDlgCtrlID(c));
+  bool hidden_unseen = true;
+  for (HWND c = GetWindow(hwnd, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (GetDlgCtrlID(c) < ipsetter::win32::kFirstHiddenLabelId)
+      ids.push_back(GetDlgCtrlID(c));
+    else
+      hidden_unseen &= !IsWindowVisible(c) && _wcsicmp(ClassOf(c).c_str(), L"Static") == 0;
+  }
+  Check(hidden_unseen, "the naming labels are statics never shown");
   std::vector<int> expected;
   for (const layout::Control* c : layout::CreationOrder())
     expected.push_back(static_cast<int>(c->id));
@@ -212,46 +233,67 @@ void CheckControls(HWND hwnd, int dpi) {
               lf.lfHeight == -layout::FontHeightPixels(c->font.points, dpi) &&
               (lf.lfWeight >= FW_BOLD) == c->font.bold,
           name + " font", Narrow(lf.lfFaceName) + " " + std::to_string(lf.lfHeight));
+    // The picture button shows no caption; its text names it for screen readers.
     if (c->kind == layout::ControlKind::Label || c->kind == layout::ControlKind::CommandButton ||
         c->kind == layout::ControlKind::CheckBox) {
-      Check(TextOf(child) == c->caption, name + " caption", Narrow(TextOf(child)));
+      Check(TextOf(child) == (c->picture ? L"Virtual Keyboard" : c->caption), name + " window text",
+            Narrow(TextOf(child)));
     }
   }
-  HWND keyboard = GetDlgItem(hwnd, static_cast<int>(ControlId::cmdKeyboard));
-  BITMAP bm{};
-  HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(SendMessageW(keyboard, BM_GETIMAGE, IMAGE_BITMAP, 0));
-  Check(picture != nullptr && GetObjectW(picture, sizeof(bm), &bm) != 0 && bm.bmWidth == 23 &&
-            bm.bmHeight == 20,
-        "keyboard picture 23 x 20");
+  CheckKeyboardPicture(hwnd, dpi);
 }
 
-void CheckColours(HWND hwnd) {
+// The answers to WM_CTLCOLOR*: the table's colours, or in a high-contrast theme the system's
+// pairs. Wine refuses to switch the theme, so the window is told through its seam.
+void CheckColours(ipsetter::win32::MainWindow& window) {
+  HWND hwnd = window.hwnd();
+  bool high_contrast = false;
+  window.SetHighContrastSource([&high_contrast] { return high_contrast; });
   struct Row {
     ControlId id;
     UINT message;
-    COLORREF text;
-    COLORREF back;
+    COLORREF text, back;            // high contrast off
+    COLORREF high_text, high_back;  // on
   };
+  const COLORREF white = RGB(255, 255, 255), face = GetSysColor(COLOR_BTNFACE);
+  const COLORREF window_text = GetSysColor(COLOR_WINDOWTEXT), window_back = GetSysColor(COLOR_WINDOW);
+  const COLORREF button_text = GetSysColor(COLOR_BTNTEXT);
   const Row rows[] = {
-      {ControlId::Text1, WM_CTLCOLOREDIT, GetSysColor(COLOR_BTNFACE), RGB(255, 255, 255)},
-      {ControlId::txtStatus, WM_CTLCOLOREDIT, GetSysColor(COLOR_BTNSHADOW), RGB(255, 255, 255)},
-      {ControlId::lblStatus, WM_CTLCOLORSTATIC, RGB(128, 128, 128), GetSysColor(COLOR_BTNFACE)},
-      {ControlId::lblIp, WM_CTLCOLORSTATIC, GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)},
+      {ControlId::Text1, WM_CTLCOLOREDIT, face, white, window_text, window_back},
+      {ControlId::txtStatus, WM_CTLCOLOREDIT, GetSysColor(COLOR_BTNSHADOW), white, window_text, window_back},
+      {ControlId::lblStatus, WM_CTLCOLORSTATIC, RGB(128, 128, 128), face, button_text, face},
+      {ControlId::lblIp, WM_CTLCOLORSTATIC, button_text, face, button_text, face},
+      {ControlId::txtIp, WM_CTLCOLOREDIT, window_text, window_back, window_text, window_back},
   };
   HDC screen = GetDC(nullptr);
   HDC dc = CreateCompatibleDC(screen);
-  for (const Row& row : rows) {
-    SetTextColor(dc, RGB(1, 2, 3));
-    SetBkColor(dc, RGB(4, 5, 6));
-    const LRESULT brush = SendMessageW(hwnd, row.message, reinterpret_cast<WPARAM>(dc),
-                                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd, static_cast<int>(row.id))));
-    LOGBRUSH lb{};
-    GetObjectW(reinterpret_cast<HGDIOBJ>(brush), sizeof(lb), &lb);
-    Check(GetTextColor(dc) == row.text && GetBkColor(dc) == row.back && lb.lbColor == row.back,
-          Name(row.id) + " colours");
+  // Switched on by a colour change, off by a change of the high-contrast setting.
+  const std::pair<UINT, WPARAM> switches[] = {{WM_SYSCOLORCHANGE, 0},
+                                              {WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST}};
+  for (bool on : {false, true, false}) {
+    if (on != high_contrast) {
+      high_contrast = on;
+      const auto& [message, wparam] = switches[on ? 0 : 1];
+      SendMessageW(hwnd, message, wparam, 0);
+    }
+    const std::string when = on ? " in high contrast" : "";
+    Check(window.HighContrast() == on, "high contrast read" + when);
+    for (const Row& row : rows) {
+      SetTextColor(dc, RGB(1, 2, 3));
+      SetBkColor(dc, RGB(4, 5, 6));
+      const LRESULT brush =
+          SendMessageW(hwnd, row.message, reinterpret_cast<WPARAM>(dc),
+                       reinterpret_cast<LPARAM>(GetDlgItem(hwnd, static_cast<int>(row.id))));
+      LOGBRUSH lb{};
+      GetObjectW(reinterpret_cast<HGDIOBJ>(brush), sizeof(lb), &lb);
+      const COLORREF text = on ? row.high_text : row.text, back = on ? row.high_back : row.back;
+      Check(GetTextColor(dc) == text && GetBkColor(dc) == back && lb.lbColor == back,
+            Name(row.id) + " colours" + when);
+    }
   }
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
+  window.SetHighContrastSource(ipsetter::win32::SystemHighContrast);
 }
 
 void CheckPeer(ipsetter::win32::MainWindow& window) {
@@ -279,8 +321,10 @@ void CheckPeer(ipsetter::win32::MainWindow& window) {
     SetWindowTextW(box, shown.c_str());
   }
   window.SetTitle(L"Ipsetter - Refreshing ..");
-  Check(window.Title() == L"Ipsetter - Refreshing .." && TextOf(hwnd) == L"Ipsetter - Refreshing ..",
-        "SetTitle");
+  HWND sink_label = GetWindow(GetDlgItem(hwnd, static_cast<int>(ControlId::txtOver)), GW_HWNDPREV);
+  Check(window.Title() == L"Ipsetter - Refreshing .." && TextOf(hwnd) == L"Ipsetter - Refreshing .." &&
+            TextOf(sink_label) == L"Ipsetter - Refreshing ..",
+        "SetTitle, and the focus sink is named after it");
   window.SetTitle(L"Ipsetter");
   HWND dns2 = GetDlgItem(hwnd, static_cast<int>(ControlId::txtDns2));
   window.SetEnabled(ControlId::txtDns2, false);
@@ -402,10 +446,12 @@ void CheckDpiChange(ipsetter::win32::MainWindow& window, ipsetter::frmIpsetter& 
   HFONT font = reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(hwnd, 113), WM_GETFONT, 0, 0));
   GetObjectW(font, sizeof(lf), &lf);
   Check(lf.lfHeight == -20, "WM_DPICHANGED 144: address font 20 px", std::to_string(lf.lfHeight));
+  CheckKeyboardPicture(hwnd, 144);
   CheckCentred(window, form, "WM_DPICHANGED 144");
   SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&before));
   GetClientRect(hwnd, &client);
   Check(client.right == 296 && client.bottom == 192, "WM_DPICHANGED 96: back to 296 x 192", RectText(client));
+  CheckKeyboardPicture(hwnd, 96);
   CheckCentred(window, form, "WM_DPICHANGED 96");
 }
 
@@ -647,12 +693,21 @@ int main() {
     window.SetForm(&form);
     form.OnLoad();
     window.CreateTooltips();
+    window.CreateHiddenLabels();
     Pump(100);
     const int dpi = window.Dpi();
-    std::printf("# window DPI %d\n", dpi);
+    LARGE_INTEGER frequency{}, before{}, after{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    const bool notifications = ipsetter::win32::Announcer().Available();
+    QueryPerformanceCounter(&after);
+    std::printf("# window DPI %d; UI Automation notifications %s (looked up in %.1f ms)\n", dpi,
+                notifications ? "available" : "not available",
+                1000.0 * static_cast<double>(after.QuadPart - before.QuadPart) /
+                    static_cast<double>(frequency.QuadPart));
     CheckFrame(window, platform, dpi);
     CheckControls(window.hwnd(), dpi);
-    CheckColours(window.hwnd());
+    CheckColours(window);
     CheckTooltips(window.hwnd());
     CheckPeer(window);
     CheckEvents(window, form, platform, network);

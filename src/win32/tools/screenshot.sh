@@ -1,15 +1,17 @@
 #!/bin/bash
-# Runs a built ipsetter.exe under Wine and a virtual X server and saves a picture of the window
-# once it shows.   usage: screenshot.sh EXE OUT.png [DPI]
+# Runs a built ipsetter.exe (or ipsetter-sim.exe with its scenario) under Wine and a virtual X
+# server and saves a picture of the window once it shows.
+#   usage: screenshot.sh EXE OUT.png [DPI [ARGUMENT...]]
 # The prefix (wine-DPI) lives beside the exe and is made on first use.
 set -euo pipefail
 exe=$(realpath "$1"); out=$(realpath -m "$2"); dpi=${3:-96}
+shift $(($# < 3 ? $# : 3))
 source "$(dirname "$0")/wine-common.sh"
 work=$(dirname "$exe")/wine-$dpi
 wine_setup "$work" "$dpi"
 xvfb_start
 
-timeout 60 "$wine" "$exe" >"$work/stdout.txt" 2>"$work/stderr.txt" &
+timeout 60 "$wine" "$exe" "$@" >"$work/stdout.txt" 2>"$work/stderr.txt" &
 # Mapped only once the load has placed and filled it.
 id=""
 for _ in $(seq 150); do
