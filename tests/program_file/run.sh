@@ -43,11 +43,20 @@ if grep "^Time/Date.*Jan  1 00:00:00 1970" <<<"$header" >/dev/null; then
 else
   echo "FAIL the PE header carries a time stamp: $(echo "$header" | grep '^Time/Date')"; failed=$((failed + 1))
 fi
-# The stack protector's failure routine is linked in only when the code calls it.
-if strings -a "$EXE" | grep '^\*\*\* stack smashing detected \*\*\*' >/dev/null; then
-  echo "ok   stack protector linked in (statically)"; passed=$((passed + 1))
+# The stack protector's own runtime (stack_guard.cpp): seeded by RtlGenRandom, failing fast; libssp's
+# seed (CryptAcquireContext, which loads a crypto provider at every start) not linked in.
+imported=$(x86_64-w64-mingw32-objdump -p "$EXE" | awk '/DLL Name:/ {dll = tolower($3)} NF == 3 && $1 ~ /^[0-9a-f]+$/ {print dll "!" $3}')
+for fn in advapi32.dll!SystemFunction036 kernel32.dll!RaiseFailFastException; do
+  if grep -qx "$fn" <<<"$imported"; then
+    echo "ok   stack guard: imports $fn"; passed=$((passed + 1))
+  else
+    echo "FAIL stack guard: $fn not imported"; failed=$((failed + 1))
+  fi
+done
+if grep -q "CryptAcquireContext" <<<"$imported"; then
+  echo "FAIL libssp's seed (CryptAcquireContext) is linked in"; failed=$((failed + 1))
 else
-  echo "FAIL no stack protector"; failed=$((failed + 1))
+  echo "ok   libssp's seed (CryptAcquireContext) not linked in"; passed=$((passed + 1))
 fi
 
 # shellcheck source=scripts/wine-env.sh
@@ -57,6 +66,26 @@ trap wine_cleanup EXIT
 wine_prefix_init >/dev/null 2>&1 || { echo "FAIL Wine prefix"; failed=$((failed + 1)); }
 out=$(DISPLAY= wine_run 60 "$BUILD/tests/program_file/check-program-file.exe" "$(wine_path "$EXE")" 2>&1)
 echo "$out" | grep -v " passed, "
+
+# The stack protector at work, in a program built like this one.
+guard_check=$(wine_path "$BUILD/tests/program_file/stack-guard-check.exe")
+g1=$(DISPLAY= wine_run 30 "$BUILD/tests/program_file/stack-guard-check.exe" guard 2>/dev/null | tr -d '\r')
+g2=$(DISPLAY= wine_run 30 "$BUILD/tests/program_file/stack-guard-check.exe" guard 2>/dev/null | tr -d '\r')
+if [[ $g1 =~ ^[0-9a-f]{16}$ ]] && [ "$g1" != "$g2" ] && [ "$g1" != 0000000000000000 ] && [ "$g1" != 5a3c96e1f00d2b47 ]; then
+  echo "ok   the canary is seeded anew at each start ($g1, $g2)"; passed=$((passed + 1))
+else
+  echo "FAIL the canary is not seeded: \"$g1\", \"$g2\""; failed=$((failed + 1))
+fi
+# Ended by the fail-fast path: Wine answers RaiseFailFastException with 0xC0000602, Windows too;
+# 0xC0000409 where it returns and the process terminates itself.
+for mode in smash fortify; do
+  level=$(DISPLAY= wine_run 30 cmd /c "$guard_check $mode & echo errorlevel %errorlevel%" 2>/dev/null |
+    tr -d '\r' | sed -n 's/^errorlevel //p')
+  case $level in
+    -1073740286 | -1073740791) echo "ok   $mode: an overrun ends the process at once ($level)"; passed=$((passed + 1)) ;;
+    *) echo "FAIL $mode: the overrun was not stopped (errorlevel \"$level\")"; failed=$((failed + 1)) ;;
+  esac
+done
 p=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed.*/\1/p')
 f=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed.*/\2/p')
 [ -n "$p" ] || { echo "FAIL the checker did not finish"; f=1; p=0; }
