@@ -80,6 +80,8 @@ class Platform {
                             std::int32_t flags) = 0;
   // Starts the on-screen keyboard with a normal, activated window. Throws on failure.
   virtual void StartKeyboard() = 0;
+  // Whether the process runs in this program's Windows session; false where that cannot be told.
+  virtual bool RunsInThisSession(std::uint32_t process_id) const = 0;
 };
 
 }  // namespace ipsetter

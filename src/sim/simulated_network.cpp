@@ -301,15 +301,21 @@ class AdapterObject : public ManagementObject {
 
 class ProcessObject : public ManagementObject {
  public:
-  ProcessObject(SimulatedNetwork& net, int index, std::wstring name, std::vector<std::wstring> selected)
-      : net_(net), index_(index), name_(std::move(name)), selected_(std::move(selected)) {}
+  ProcessObject(SimulatedNetwork& net, int index, const Process& process, std::vector<std::wstring> selected)
+      : net_(net), index_(index), name_(process.name), id_(process.id), selected_(std::move(selected)) {}
 
+  // Only what the query selected, and the relative path, which every object carries; whether
+  // Windows adds the key Handle to a selection is not documented, so here it does not.
   Value Property(const std::wstring& name) override {
     net_.Enter({L"property", name, index_, {}});
+    if (SameText(name, L"__RELPATH"))
+      return L"Win32_Process.Handle=\"" + std::to_wstring(id_) + L"\"";
     if (!Selected(selected_, name))
       Fail(kNotFound, L"Not found");
     if (SameText(name, L"Name"))
       return name_;
+    if (SameText(name, L"Handle"))
+      return std::to_wstring(id_);
     return Value();
   }
   std::uint32_t EnableStatic(const std::vector<std::wstring>&, const std::vector<std::wstring>&) override {
@@ -327,7 +333,7 @@ class ProcessObject : public ManagementObject {
   std::uint32_t Terminate() override {
     net_.Enter({L"Terminate", name_, index_, {}});
     auto& list = net_.processes;
-    const auto it = std::find_if(list.begin(), list.end(), [&](const auto& p) { return SameText(p, name_); });
+    const auto it = std::find_if(list.begin(), list.end(), [&](const Process& p) { return p.id == id_; });
     if (it == list.end())
       return 2;  // already gone: access denied, as Windows answers
     list.erase(it);
@@ -343,6 +349,7 @@ class ProcessObject : public ManagementObject {
   SimulatedNetwork& net_;
   int index_;
   std::wstring name_;
+  std::uint32_t id_;
   std::vector<std::wstring> selected_;
 };
 
@@ -429,11 +436,12 @@ class Service : public ManagementService {
 
   ResultSet Processes(const ParsedQuery& q) {
     const auto names = q.condition.empty() ? std::vector<std::wstring>() : ProcessNames(q.condition);
+    net_.NumberProcesses();
     ResultSet out;
     for (size_t i = 0; i < net_.processes.size(); ++i) {
-      const std::wstring& p = net_.processes[i];
+      const Process& p = net_.processes[i];
       const bool match = names.empty() || std::any_of(names.begin(), names.end(),
-                                                      [&](const auto& n) { return SameText(n, p); });
+                                                      [&](const auto& n) { return SameText(n, p.name); });
       if (match)
         out.push_back(std::make_unique<ProcessObject>(net_, static_cast<int>(i), p, q.selected));
     }
@@ -458,7 +466,22 @@ std::unique_ptr<ManagementService> SimulatedNetwork::Bind(const std::wstring& mo
 
 void SimulatedNetwork::StartProcess(const std::wstring& name) {
   Enter({L"StartProcess", name, -1, {}});
-  processes.push_back(name);
+  processes.emplace_back(name, program_session);
+  NumberProcesses();
+}
+
+bool SimulatedNetwork::RunsInProgramSession(std::uint32_t id) const {
+  return std::any_of(processes.begin(), processes.end(),
+                     [&](const Process& p) { return p.id == id && p.session == program_session; });
+}
+
+void SimulatedNetwork::NumberProcesses() {
+  for (Process& p : processes) {
+    if (p.id == 0) {
+      p.id = next_id_;
+      next_id_ += 4;
+    }
+  }
 }
 
 int SimulatedNetwork::CountOf(const std::wstring& operation) const {

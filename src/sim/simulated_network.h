@@ -34,6 +34,19 @@ struct Adapter {
   std::optional<int> reads_since_dhcp;
 };
 
+// A running process. Windows numbers processes across all sessions, and the keyboard query lists
+// every session's: a process of another session (Remote Desktop, fast user switching) is one the
+// program must leave alone.
+struct Process {
+  Process(std::wstring image, std::uint32_t in_session = 1) : name(std::move(image)), session(in_session) {}
+  Process(const wchar_t* image, std::uint32_t in_session = 1) : Process(std::wstring(image), in_session) {}
+  std::wstring name;
+  std::uint32_t session;
+  std::uint32_t id = 0;  // given by the network when it first sees the process
+  // Ids are the network's business; tests compare what runs where.
+  bool operator==(const Process& other) const { return name == other.name && session == other.session; }
+};
+
 // An exception of the given code thrown at the nth (1-based) call of an operation:
 // bind, ExecQuery, property, EnableStatic, SetGateways, SetDNSServerSearchOrder, EnableDHCP,
 // Terminate.
@@ -60,7 +73,9 @@ struct Call {
 class SimulatedNetwork : public ManagementLocator {
  public:
   std::vector<Adapter> adapters;
-  std::vector<std::wstring> processes;  // running process names
+  std::vector<Process> processes;
+  // The session the program runs in.
+  std::uint32_t program_session = 1;
   std::vector<Fault> faults;
   std::vector<Call> calls;
   // Runs inside every call, after it is recorded and before it takes effect.
@@ -68,8 +83,12 @@ class SimulatedNetwork : public ManagementLocator {
 
   std::unique_ptr<ManagementService> Bind(const std::wstring& moniker) override;
 
-  // A program start outside the service (the on-screen keyboard).
+  // A program start outside the service (the on-screen keyboard), in the program's session.
   void StartProcess(const std::wstring& name);
+  // What ProcessIdToSessionId tells the program: false for a process that is gone.
+  bool RunsInProgramSession(std::uint32_t id) const;
+  // Gives every process that has none its id, as Windows has given them all.
+  void NumberProcesses();
 
   // How many calls of an operation were made so far.
   int CountOf(const std::wstring& operation) const;
@@ -79,6 +98,7 @@ class SimulatedNetwork : public ManagementLocator {
 
  private:
   std::map<std::wstring, int> counts_;
+  std::uint32_t next_id_ = 1000;
 };
 
 }  // namespace ipsetter::sim

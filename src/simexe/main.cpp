@@ -20,13 +20,17 @@ namespace {
 
 constexpr int kBadScenario = 2;
 
-// The keyboard starts inside the simulated machine, so tests can see it among the processes; a
+// The keyboard starts inside the simulated machine, so tests can see it among the processes, whose
+// sessions the simulated machine knows; a
 // scenario can ask for a high-contrast theme.
 class SimPlatform : public ipsetter::Win32Platform {
  public:
   SimPlatform(ipsetter::sim::SimulatedNetwork& network, bool high_contrast)
       : network_(network), high_contrast_(high_contrast) {}
   void StartKeyboard() override { network_.StartProcess(L"osk.exe"); }
+  bool RunsInThisSession(std::uint32_t process_id) const override {
+    return network_.RunsInProgramSession(process_id);
+  }
   bool HighContrast() const override { return high_contrast_ || Win32Platform::HighContrast(); }
 
  private:

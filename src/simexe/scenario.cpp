@@ -161,6 +161,30 @@ sim::Adapter ToAdapter(const json& j, const std::string& where) {
   return adapter;
 }
 
+// "osk.exe", or {"name": "osk.exe", "session": 2} for a process of another Windows session.
+sim::Process ToProcess(const json& j, const std::string& where) {
+  if (j.is_string())
+    return sim::Process(ToText(j, where));
+  if (!j.is_object())
+    Bad(where, "expected a text or an object");
+  sim::Process process(L"");
+  bool has_name = false;
+  for (const auto& [key, value] : j.items()) {
+    const std::string at = where + "." + key;
+    if (key == "name") {
+      process.name = ToText(value, at);
+      has_name = true;
+    } else if (key == "session") {
+      process.session = static_cast<std::uint32_t>(ToCount(value, at, 0));
+    } else {
+      Bad(at, "unknown key; expected name or session");
+    }
+  }
+  if (!has_name)
+    Bad(where, "missing \"name\"");
+  return process;
+}
+
 sim::Fault ToFault(const json& j, const std::string& where) {
   sim::Fault fault;
   bool has_operation = false;
@@ -279,7 +303,7 @@ Scenario LoadScenario(const std::string& json_text, sim::SimulatedNetwork& netwo
 
   Scenario scenario;
   std::vector<sim::Adapter> adapters;
-  std::vector<std::wstring> processes;
+  std::vector<sim::Process> processes;
   std::vector<sim::Fault> faults;
   for (const auto& [key, value] : root.items()) {
     if (key == "adapters") {
@@ -287,7 +311,7 @@ Scenario LoadScenario(const std::string& json_text, sim::SimulatedNetwork& netwo
         adapters.push_back(ToAdapter(value[i], "adapters[" + std::to_string(i) + "]"));
     } else if (key == "processes") {
       for (size_t i = 0; i < Array(value, key).size(); ++i)
-        processes.push_back(ToText(value[i], "processes[" + std::to_string(i) + "]"));
+        processes.push_back(ToProcess(value[i], "processes[" + std::to_string(i) + "]"));
     } else if (key == "faults") {
       for (size_t i = 0; i < Array(value, key).size(); ++i)
         faults.push_back(ToFault(value[i], "faults[" + std::to_string(i) + "]"));

@@ -103,6 +103,18 @@ class ScopedVariant {
   }
   VARTYPE Type() const { return var_.vt; }
 
+  void SetInt(LONG value) {
+    VariantClear(&var_);
+    var_.vt = VT_I4;
+    var_.lVal = value;
+  }
+  // VT_BSTR; the BSTR is null when out of memory, which COM reads as the empty string.
+  void SetText(std::wstring_view text) {
+    VariantClear(&var_);
+    var_.vt = VT_BSTR;
+    var_.bstrVal = ScopedBstr(text).Release();
+  }
+
   // Takes ownership of `array`, whose elements are of type `element_type`.
   void SetArray(ScopedSafeArray array, VARTYPE element_type) {
     VariantClear(&var_);

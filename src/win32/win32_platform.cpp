@@ -2,11 +2,10 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <string>
 
 #include "accessibility.h"
+#include "keyboard_start.h"
 #include "layout.h"
 #include "management.h"
 
@@ -45,29 +44,23 @@ void Win32Platform::SetWindowPos(std::intptr_t hwnd,
                  static_cast<UINT>(flags));
 }
 
-// Only the system directory's copy: the program runs elevated, and an osk.exe planted in the
-// current directory or on PATH must not run with its rights.
+// Only the system directory's copy: an osk.exe planted in the current directory or on PATH must
+// not run. As the desktop user where Explorer answers; else from here, elevated (README, Security).
 void Win32Platform::StartKeyboard() {
-  std::wstring path(MAX_PATH, L'\0');
-  UINT length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
-  if (length >= path.size()) {
-    path.resize(length);
-    length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
-  }
-  if (length == 0 || length >= path.size())
-    ThrowLastError(L"The system directory cannot be found");
-  path.resize(length);
-  path += L"\\osk.exe";
-
+  const std::wstring folder = win32::SystemDirectory();
+  const std::wstring path = folder + L"\\osk.exe";
+  if (win32::StartAsDesktopUser(path, folder))
+    return;
   // osk.exe asks for UI access, which CreateProcess refuses (740); the shell starts it.
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-  info.lpVerb = L"open";
-  info.lpFile = path.c_str();
-  info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&info))
+  if (!win32::StartThroughMachineClass(path, folder))
     ThrowLastError(L"The on-screen keyboard cannot be started");
+}
+
+bool Win32Platform::RunsInThisSession(std::uint32_t process_id) const {
+  DWORD own = 0;
+  DWORD theirs = 0;
+  return ProcessIdToSessionId(GetCurrentProcessId(), &own) && ProcessIdToSessionId(process_id, &theirs) &&
+         own == theirs;
 }
 
 bool Win32Platform::HighContrast() const {

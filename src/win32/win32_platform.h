@@ -22,6 +22,7 @@ class Win32Platform : public Platform {
                     std::int32_t flags) override;
   // Starts System32\osk.exe; throws ManagementError when it cannot.
   void StartKeyboard() override;
+  bool RunsInThisSession(std::uint32_t process_id) const override;
   // Whether a high-contrast theme is on; virtual so that a test build can show one under Wine,
   // which cannot switch it on.
   virtual bool HighContrast() const;

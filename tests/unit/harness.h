@@ -9,6 +9,12 @@
 #include "memory_window.h"
 #include "simulated_network.h"
 
+namespace ipsetter::sim {
+inline void PrintTo(const Process& p, std::ostream* os) {
+  *os << std::string(p.name.begin(), p.name.end()) << "@" << p.session;
+}
+}  // namespace ipsetter::sim
+
 namespace ipsetter::testing {
 
 inline constexpr wchar_t kCimv2[] = L"winmgmts:\\\\.\\root\\cimv2";
@@ -74,6 +80,7 @@ struct Harness {
 
   Harness() {
     win.on_tick = [this] { form.OnTimerTick(); };
+    win.in_this_session = [this](std::uint32_t id) { return net.RunsInProgramSession(id); };
   }
 
   std::wstring Text(ControlId id) const { return win.Text(id); }

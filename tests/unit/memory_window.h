@@ -47,6 +47,7 @@ class MemoryWindow : public WindowPeer, public Platform {
                     std::int32_t cy,
                     std::int32_t flags) override;
   void StartKeyboard() override;
+  bool RunsInThisSession(std::uint32_t process_id) const override { return in_this_session(process_id); }
 
   // Moves the clock on, delivering every tick that falls due to on_tick.
   void Advance(unsigned ms);
@@ -57,6 +58,7 @@ class MemoryWindow : public WindowPeer, public Platform {
 
   std::function<void()> on_tick;
   std::function<void()> on_start_keyboard;
+  std::function<bool(std::uint32_t)> in_this_session = [](std::uint32_t) { return true; };
 
   std::wstring title;
   bool visible = false;

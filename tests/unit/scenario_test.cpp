@@ -17,7 +17,7 @@ TEST(ScenarioTest, FillsAdaptersProcessesFaultsAndRecord) {
         "lease": { "afterReads": 3, "IPAddress": ["10.0.0.5"] } },
       { "IPEnabled": false }
     ],
-    "processes": ["osk.exe", "msswchx.exe"],
+    "processes": ["osk.exe", {"name": "msswchx.exe", "session": 2}],
     "faults": [ { "operation": "ExecQuery", "nth": 2, "code": "0x80041001", "description": "Generic failure" },
                 { "operation": "bind" } ],
     "record": "C:\\rec\\calls.jsonl",
@@ -48,7 +48,7 @@ TEST(ScenarioTest, FillsAdaptersProcessesFaultsAndRecord) {
   EXPECT_EQ(a.lease->properties.count(L"afterReads"), 0u);
   EXPECT_FALSE(net.adapters[1].lease.has_value());
 
-  EXPECT_EQ(net.processes, (std::vector<std::wstring>{L"osk.exe", L"msswchx.exe"}));
+  EXPECT_EQ(net.processes, (std::vector<sim::Process>{L"osk.exe", {L"msswchx.exe", 2}}));
   ASSERT_EQ(net.faults.size(), 2u);
   EXPECT_EQ(net.faults[0].operation, L"ExecQuery");
   EXPECT_EQ(net.faults[0].nth, 2);
@@ -112,7 +112,10 @@ TEST(ScenarioTest, RejectsBadFilesWithTheirPlaceAndLeavesTheNetworkAlone) {
        "adapters[0].lease.afterReads: expected an integer of at least 0"},
       {"{\"adapters\": [{\"lease\": {\"afterReads\": \"3\"}}]}",
        "adapters[0].lease.afterReads: expected an integer of at least 0"},
-      {"{\"processes\": [\"osk.exe\", 3]}", "processes[1]: expected a text"},
+      {"{\"processes\": [\"osk.exe\", 3]}", "processes[1]: expected a text or an object"},
+      {"{\"processes\": [{\"session\": 2}]}", "processes[0]: missing \"name\""},
+      {"{\"processes\": [{\"name\": \"osk.exe\", \"session\": -1}]}",
+       "processes[0].session: expected an integer of at least 0"},
       {"{\"faults\": [{\"nth\": 1}]}", "faults[0]: missing \"operation\""},
       {"{\"faults\": [{\"operation\": \"Bind\"}]}",
        "faults[0].operation: expected one of bind, ExecQuery, property, EnableStatic, SetGateways, "
@@ -137,7 +140,7 @@ TEST(ScenarioTest, RejectsBadFilesWithTheirPlaceAndLeavesTheNetworkAlone) {
     } catch (const ScenarioError& e) {
       EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
     }
-    EXPECT_EQ(net.processes, std::vector<std::wstring>{L"untouched.exe"});
+    EXPECT_EQ(net.processes, std::vector<sim::Process>{L"untouched.exe"});
   }
 }
 

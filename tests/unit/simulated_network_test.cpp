@@ -18,6 +18,9 @@ TEST(SimulatedNetwork, QueriesFilterAndSelectLikeWql) {
   auto processes = net.Bind(L"winmgmts:")->ExecQuery(kKeyboardQuery);
   ASSERT_EQ(processes.size(), 2u);
   EXPECT_EQ(processes[1]->Property(L"Name"), Value(L"MsSwChX.exe"));
+  // The key only where selected; the relative path always, numbered as the network first saw them.
+  EXPECT_THROW(processes[1]->Property(L"Handle"), ManagementError);
+  EXPECT_EQ(processes[1]->Property(L"__RELPATH"), Value(L"Win32_Process.Handle=\"1008\""));
   EXPECT_THROW(processes[0]->EnableDHCP(), ManagementError);
 }
 

@@ -108,15 +108,15 @@ TEST(Load, FailedReadingStillShowsAUsableWindow) {
 TEST(Unload, CloseButtonEndsTheKeyboardStopsTheTimerAndDestroys) {
   Harness h;
   h.net.adapters = {DhcpAdapter()};
-  h.net.processes = {L"osk.exe", L"MSSWCHX.EXE", L"notepad.exe"};
+  h.net.processes = {L"osk.exe", {L"osk.exe", 3}, L"MSSWCHX.EXE", L"notepad.exe"};
   h.form.OnLoad();
   h.ClearCalls();
   h.win.log.clear();
   h.form.OnExitClick();
   EXPECT_EQ(h.Operations(),
             (std::vector<std::wstring>{L"bind winmgmts:", std::wstring(L"ExecQuery ") + kKeyboardQuery,
-                                       L"Terminate osk.exe #0", L"Terminate MSSWCHX.EXE #1"}));
-  EXPECT_EQ(h.net.processes, std::vector<std::wstring>{L"notepad.exe"});
+                                       L"Terminate osk.exe #0", L"Terminate MSSWCHX.EXE #2"}));
+  EXPECT_EQ(h.net.processes, (std::vector<sim::Process>{{L"osk.exe", 3}, L"notepad.exe"}));
   EXPECT_EQ(h.win.log, (std::vector<std::wstring>{L"timer stop", L"destroy"}));
   EXPECT_TRUE(h.form.Unloaded());
 }
@@ -150,10 +150,10 @@ TEST(Unload, FailingServiceStillUnloads) {
 
 struct KeyboardCase {
   const char* name;
-  std::vector<std::wstring> running;
+  std::vector<sim::Process> running;
   std::vector<sim::Fault> faults;
   std::vector<std::wstring> operations;  // after the click
-  std::vector<std::wstring> left_running;
+  std::vector<sim::Process> left_running;
   friend void PrintTo(const KeyboardCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -183,39 +183,49 @@ const std::wstring kQuery = std::wstring(L"ExecQuery ") + kKeyboardQuery;
 INSTANTIATE_TEST_SUITE_P(
     Roads,
     Keyboard,
-    ::testing::Values(KeyboardCase{"NoneRunning",
-                                   {},
-                                   {},
-                                   {L"bind winmgmts:", kQuery, L"StartProcess osk.exe"},
-                                   {L"osk.exe"}},
-                      KeyboardCase{"OneRunningIsReplaced",
-                                   {L"explorer.exe", L"osk.exe", L"msswchx.exe"},
-                                   {},
-                                   {L"bind winmgmts:", kQuery, L"Terminate osk.exe #1",
-                                    L"Terminate msswchx.exe #2", L"StartProcess osk.exe"},
-                                   {L"explorer.exe", L"osk.exe"}},
-                      KeyboardCase{"ServiceUnavailable",
-                                   {L"osk.exe"},
-                                   {{L"bind", 1, 0x80070005, L"Access is denied"}},
-                                   {L"bind winmgmts:", L"StartProcess osk.exe"},
-                                   {L"osk.exe", L"osk.exe"}},
-                      KeyboardCase{"QueryFails",
-                                   {L"osk.exe"},
-                                   {{L"ExecQuery", 1, 0x80041017, L"Invalid query"}},
-                                   {L"bind winmgmts:", kQuery, L"StartProcess osk.exe"},
-                                   {L"osk.exe", L"osk.exe"}},
-                      KeyboardCase{"FirstTerminateFailsSecondStillRuns",
-                                   {L"OSK.EXE", L"msswchx.exe"},
-                                   {{L"Terminate", 1, 0x80041001, L"Generic failure"}},
-                                   {L"bind winmgmts:", kQuery, L"Terminate OSK.EXE #0",
-                                    L"Terminate msswchx.exe #1", L"StartProcess osk.exe"},
-                                   {L"OSK.EXE", L"osk.exe"}},
-                      KeyboardCase{
-                          "StartFails",
-                          {L"osk.exe"},
-                          {{L"StartProcess", 1, 0x80070002, L"The system cannot find the file specified"}},
-                          {L"bind winmgmts:", kQuery, L"Terminate osk.exe #0", L"StartProcess osk.exe"},
-                          {}}),
+    ::testing::Values(
+        KeyboardCase{"NoneRunning",
+                     {},
+                     {},
+                     {L"bind winmgmts:", kQuery, L"StartProcess osk.exe"},
+                     {L"osk.exe"}},
+        KeyboardCase{"OneRunningIsReplaced",
+                     {L"explorer.exe", L"osk.exe", L"msswchx.exe"},
+                     {},
+                     {L"bind winmgmts:", kQuery, L"Terminate osk.exe #1", L"Terminate msswchx.exe #2",
+                      L"StartProcess osk.exe"},
+                     {L"explorer.exe", L"osk.exe"}},
+        KeyboardCase{"ServiceUnavailable",
+                     {L"osk.exe"},
+                     {{L"bind", 1, 0x80070005, L"Access is denied"}},
+                     {L"bind winmgmts:", L"StartProcess osk.exe"},
+                     {L"osk.exe", L"osk.exe"}},
+        KeyboardCase{"QueryFails",
+                     {L"osk.exe"},
+                     {{L"ExecQuery", 1, 0x80041017, L"Invalid query"}},
+                     {L"bind winmgmts:", kQuery, L"StartProcess osk.exe"},
+                     {L"osk.exe", L"osk.exe"}},
+        KeyboardCase{"FirstTerminateFailsSecondStillRuns",
+                     {L"OSK.EXE", L"msswchx.exe"},
+                     {{L"Terminate", 1, 0x80041001, L"Generic failure"}},
+                     {L"bind winmgmts:", kQuery, L"Terminate OSK.EXE #0", L"Terminate msswchx.exe #1",
+                      L"StartProcess osk.exe"},
+                     {L"OSK.EXE", L"osk.exe"}},
+        KeyboardCase{"AnotherSessionsKeyboardIsLeft",
+                     {{L"osk.exe", 2}, {L"MSSWCHX.EXE", 2}, L"osk.exe"},
+                     {},
+                     {L"bind winmgmts:", kQuery, L"Terminate osk.exe #2", L"StartProcess osk.exe"},
+                     {{L"osk.exe", 2}, {L"MSSWCHX.EXE", 2}, L"osk.exe"}},
+        KeyboardCase{"UnreadableIdIsLeft",
+                     {L"osk.exe", L"msswchx.exe"},
+                     {{L"property", 2, 0x80041001, L"Generic failure"}},
+                     {L"bind winmgmts:", kQuery, L"Terminate msswchx.exe #1", L"StartProcess osk.exe"},
+                     {L"osk.exe", L"osk.exe"}},
+        KeyboardCase{"StartFails",
+                     {L"osk.exe"},
+                     {{L"StartProcess", 1, 0x80070002, L"The system cannot find the file specified"}},
+                     {L"bind winmgmts:", kQuery, L"Terminate osk.exe #0", L"StartProcess osk.exe"},
+                     {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KeyboardTwice, LeavesOneKeyboard) {
@@ -224,7 +234,7 @@ TEST(KeyboardTwice, LeavesOneKeyboard) {
   h.form.OnLoad();
   h.form.OnKeyboardClick();
   h.form.OnKeyboardClick();
-  EXPECT_EQ(h.net.processes, std::vector<std::wstring>{L"osk.exe"});
+  EXPECT_EQ(h.net.processes, std::vector<sim::Process>{L"osk.exe"});
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "accessibility.h"
 #include "app.h"
 #include "frm_ipsetter.h"
+#include "keyboard_start.h"
 #include "layout.h"
 #include "main_window.h"
 #include "simulated_network.h"
@@ -97,6 +98,8 @@ class RecordingPlatform : public ipsetter::Win32Platform {
   };
   std::vector<Placement> placements;
   int keyboard_starts = 0;
+  // The simulated machine's sessions: its process ids are not this machine's.
+  const ipsetter::sim::SimulatedNetwork* network = nullptr;
 
   void SetWindowPos(std::intptr_t hwnd,
                     std::intptr_t after,
@@ -109,6 +112,9 @@ class RecordingPlatform : public ipsetter::Win32Platform {
     Win32Platform::SetWindowPos(hwnd, after, x, y, cx, cy, flags);
   }
   void StartKeyboard() override { ++keyboard_starts; }
+  bool RunsInThisSession(std::uint32_t id) const override {
+    return network && network->RunsInProgramSession(id);
+  }
 };
 
 ipsetter::sim::Adapter StaticAdapter() {
@@ -405,11 +411,62 @@ void CheckEvents(ipsetter::win32::MainWindow& window,
         "the timer's tick reaches the monitor", std::to_string(took) + " ms");
   Check(took >= 250, "the first tick comes after the interval", std::to_string(took) + " ms");
 
-  network.processes = {L"osk.exe", L"msswchx.exe"};
+  network.processes = {L"osk.exe", {L"osk.exe", 2}, L"msswchx.exe"};
   SendMessageW(item(ControlId::cmdKeyboard), BM_CLICK, 0, 0);
   Check(platform.keyboard_starts == 1 && network.CountOf(L"Terminate") == 2 &&
+            network.processes == std::vector<ipsetter::sim::Process>{{L"osk.exe", 2}} &&
             GetFocus() == item(ControlId::txtOver),
-        "keyboard button: two processes ended, one keyboard started, focus on txtOver");
+        "keyboard button: this session's two processes ended, another session's left, one keyboard "
+        "started, focus on txtOver");
+}
+
+// The start where no desktop shell answers: what it asks of ShellExecuteEx. A per-user exefile
+// command is planted first; the class key handed over must still be the machine's.
+SHELLEXECUTEINFOW recorded_start{};
+std::wstring recorded_command;
+BOOL WINAPI RecordStart(SHELLEXECUTEINFOW* info) {
+  recorded_start = *info;
+  wchar_t command[512] = {};
+  LONG size = sizeof(command);
+  recorded_command = RegQueryValueW(info->hkeyClass, L"shell\\open\\command", command, &size) == ERROR_SUCCESS
+                         ? command
+                         : L"(unreadable)";
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return FALSE;
+}
+
+void CheckKeyboardFallback() {
+  HKEY user = nullptr;
+  RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile\\shell\\open\\command", 0, nullptr, 0,
+                  KEY_SET_VALUE, nullptr, &user, nullptr);
+  const wchar_t planted[] = L"C:\\users\\public\\planted.exe \"%1\"";
+  RegSetValueExW(user, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(planted), sizeof(planted));
+  RegCloseKey(user);
+  wchar_t machine[512] = {};
+  LONG size = sizeof(machine);
+  RegQueryValueW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\exefile\\shell\\open\\command", machine, &size);
+
+  const std::wstring folder = ipsetter::win32::SystemDirectory();
+  const bool started = ipsetter::win32::StartThroughMachineClass(folder + L"\\osk.exe", folder, RecordStart);
+  const DWORD error = GetLastError();
+  const SHELLEXECUTEINFOW& r = recorded_start;
+  Check(r.cbSize == sizeof(SHELLEXECUTEINFOW) &&
+            r.fMask == (SEE_MASK_CLASSKEY | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI) &&
+            std::wstring(r.lpVerb) == L"open" && std::wstring(r.lpFile) == folder + L"\\osk.exe" &&
+            std::wstring(r.lpDirectory) == folder && !r.lpParameters && !r.lpClass &&
+            r.nShow == SW_SHOWNORMAL,
+        "keyboard fallback: System32's osk.exe, verb open, in System32, shown normally, through a class key",
+        Narrow(std::to_wstring(r.fMask) + L" " + (r.lpFile ? r.lpFile : L"-")));
+  Check(machine[0] && recorded_command == machine,
+        "keyboard fallback: the class key is the machine's exefile",
+        Narrow(recorded_command + L" / machine: " + machine));
+  DWORD subkeys = 0;
+  Check(RegQueryInfoKeyW(r.hkeyClass, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS,
+        "keyboard fallback: the class key is closed afterwards");
+  Check(!started && error == ERROR_FILE_NOT_FOUND,
+        "keyboard fallback: a failed start is reported with its error", std::to_string(error));
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile");
 }
 
 // Form_Load centres with the screen and the window measured in the same unit.
@@ -554,6 +611,7 @@ void CheckRunningProgram() {
   ipsetter::sim::SimulatedNetwork first_network;
   first_network.adapters.push_back(StaticAdapter());
   RecordingPlatform first_platform;
+  first_platform.network = &first_network;
   std::thread first([&] { ipsetter::RunIpsetter(GetModuleHandleW(nullptr), first_network, first_platform); });
   HWND running = nullptr;
   WaitFor([&] {
@@ -685,6 +743,7 @@ int main() {
     ipsetter::sim::SimulatedNetwork network;
     network.adapters.push_back(StaticAdapter());
     RecordingPlatform platform;
+    platform.network = &network;
     ipsetter::win32::MainWindow window(GetModuleHandleW(nullptr));
     Check(window.Create(), "window created");
     Check(!IsWindowVisible(window.hwnd()), "created hidden");
@@ -715,6 +774,7 @@ int main() {
     CheckClose(window, network);
     window.SetForm(nullptr);
   }
+  CheckKeyboardFallback();
   CheckRunningProgram();
   CoUninitialize();
   std::printf("%d passed, %d failed\n", passed, failed);
