@@ -49,11 +49,15 @@ void Win32Platform::SetWindowPos(std::intptr_t hwnd,
 void Win32Platform::StartKeyboard() {
   const std::wstring folder = win32::SystemDirectory();
   const std::wstring path = folder + L"\\osk.exe";
-  if (win32::StartAsDesktopUser(path, folder))
+  if (StartAsDesktopUser(path, folder))
     return;
   // osk.exe asks for UI access, which CreateProcess refuses (740); the shell starts it.
   if (!win32::StartThroughMachineClass(path, folder))
     ThrowLastError(L"The on-screen keyboard cannot be started");
+}
+
+bool Win32Platform::StartAsDesktopUser(const std::wstring& path, const std::wstring& folder) const {
+  return win32::StartAsDesktopUser(path, folder);
 }
 
 bool Win32Platform::RunsInThisSession(std::uint32_t process_id) const {

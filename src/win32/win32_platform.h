@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "window_peer.h"
 
@@ -29,6 +30,11 @@ class Win32Platform : public Platform {
   // The screen is measured in twips at this DPI, the window's, so that centring compares like with
   // like; without one, at the system DPI.
   void SetDpiSource(std::function<int()> dpi) { dpi_ = std::move(dpi); }
+
+ protected:
+  // The road through the desktop's shell; virtual so that a check can take it away, as a kiosk
+  // without Explorer does, and see the start that remains.
+  virtual bool StartAsDesktopUser(const std::wstring& path, const std::wstring& folder) const;
 
  private:
   int Dpi() const;

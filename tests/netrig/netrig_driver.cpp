@@ -11,6 +11,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -76,6 +77,17 @@ class Lane {
  public:
   Lane(Report& r, Script& s, std::wstring exe, std::wstring work)
       : r_(r), script_(s), exe_(std::move(exe)), work_(std::move(work)) {}
+
+  // The kernel once `settled` holds, read again for 10 s at most: the window's "Updated" says the
+  // last adapter is complete, while an earlier adapter's DHCP client may answer a moment later.
+  Kernel SettledKernel(const std::function<bool(const Kernel&)>& settled) {
+    Kernel k = ReadKernel();
+    for (const ULONGLONG start = GetTickCount64(); !settled(k) && GetTickCount64() - start < 10000;) {
+      Sleep(200);
+      k = ReadKernel();
+    }
+    return k;
+  }
 
   Kernel ReadKernel() {
     Kernel k;
@@ -244,10 +256,8 @@ void Append(std::vector<std::string>& to, const std::vector<std::string>& more) 
 
 // The resolver holds, adapter by adapter, the servers of each lease (dnsmasq gives .53 and .54 of the
 // lease's subnet) or the adapter's configured ones.
-void ExpectResolverFollowsLeases(Report& r,
-                                 const Kernel& k,
-                                 const std::map<std::string, std::vector<std::string>>& configured,
-                                 const std::string& what) {
+std::vector<std::string> ResolverWant(const Kernel& k,
+                                      const std::map<std::string, std::vector<std::string>>& configured) {
   std::vector<std::string> want;
   for (const char* name : {"a0", "a1"}) {
     const auto it = configured.find(name);
@@ -260,7 +270,20 @@ void ExpectResolverFollowsLeases(Report& r,
       want.push_back(net + "54");
     }
   }
+  return want;
+}
+
+void ExpectResolverFollowsLeases(Report& r,
+                                 const Kernel& k,
+                                 const std::map<std::string, std::vector<std::string>>& configured,
+                                 const std::string& what) {
+  const std::vector<std::string> want = ResolverWant(k, configured);
   r.Check(k.nameservers == want, what + ": resolver " + Joined(want), "got " + Joined(k.nameservers));
+}
+
+// Both adapters leased and the resolver holding both leases' servers.
+bool BothLeased(const Kernel& k) {
+  return k.Leased("a0") && k.Leased("a1") && k.nameservers == ResolverWant(k, {});
 }
 
 std::wstring WithLease(const Kernel& k, const std::wstring& gateway_and_dns) {
@@ -352,7 +375,7 @@ void Lane::RejectedAddress() {
   }
   r_.Calls(MethodsSinceMark(), want, "provider record of the rejected Apply and its fallback");
   Reaches(L"Ipsetter - Updated", 20000, "rejected address, fallback to DHCP");
-  const Kernel k = ReadKernel();
+  const Kernel k = SettledKernel(BothLeased);
   r_.Check(k.Leased("a0") && k.Leased("a1"), "kernel after the fallback: both adapters hold a lease",
            "a0 " + Joined(k["a0"].inet) + ", a1 " + Joined(k["a1"].inet) + ", leases:\n" + k.leases);
   ExpectResolverFollowsLeases(r_, k, {}, "after the fallback");
@@ -384,7 +407,7 @@ void Lane::NoGateway() {
       "Apply without gateway: the poll writes \"Invalid Gateway Address - Trying DHCP ..\" while acquiring",
       "title \"" + Utf8(app_.Title()) + "\", status \"" + Utf8(app_.Text(kTxtStatus)) + "\"");
   Reaches(L"Ipsetter - Updated", 20000, "Apply without gateway, fallback");
-  const Kernel k = ReadKernel();
+  const Kernel k = SettledKernel(BothLeased);
   r_.Check(
       k.Leased("a0") && k.Leased("a1") && k["a1"].gateways == std::vector<std::string>{"10.82.0.1"},
       "kernel after the fallback: leases, and only the lease's gateway (the empty one removed the static)",
@@ -421,7 +444,7 @@ void Lane::ClearedBoxWhileServerHolds() {
   script_.Shot("netrig-acquiring");
   script_.Run("dhcp-release");
   Reaches(L"Ipsetter - Updated", 30000, "server answers");
-  const Kernel after = ReadKernel();
+  const Kernel after = SettledKernel(BothLeased);
   r_.Check(after.Leased("a0") && after.Leased("a1"), "kernel after the server answered: both leased",
            Joined(after["a0"].inet) + " / " + Joined(after["a1"].inet));
   ExpectResolverFollowsLeases(r_, after, {}, "after the server answered");
@@ -593,7 +616,7 @@ void Lane::StaticEightyOneOnDhcp() {
   r_.Calls(MethodsSinceMark(), want,
            "provider record of 81 on a DHCP adapter: the static calls, then the fallback");
   Reaches(L"Ipsetter - Updated", 20000, "81 on a DHCP adapter, fallback");
-  const Kernel k = ReadKernel();
+  const Kernel k = SettledKernel(BothLeased);
   r_.Check(k.Leased("a0") && k.Leased("a1") && k.dhcp_clients == std::set<std::string>{"a0", "a1"},
            "kernel after 81 on a DHCP adapter: both back on DHCP with a lease",
            Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet));

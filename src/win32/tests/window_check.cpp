@@ -458,7 +458,7 @@ void CheckKeyboardFallback() {
         "keyboard fallback: System32's osk.exe, verb open, in System32, shown normally, through a class key",
         Narrow(std::to_wstring(r.fMask) + L" " + (r.lpFile ? r.lpFile : L"-")));
   Check(machine[0] && recorded_command == machine,
-        "keyboard fallback: the class key is the machine's exefile",
+        "keyboard fallback: the class key is the machine's exefile, not the user's planted one",
         Narrow(recorded_command + L" / machine: " + machine));
   DWORD subkeys = 0;
   Check(RegQueryInfoKeyW(r.hkeyClass, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
@@ -466,6 +466,41 @@ void CheckKeyboardFallback() {
         "keyboard fallback: the class key is closed afterwards");
   Check(!started && error == ERROR_FILE_NOT_FOUND,
         "keyboard fallback: a failed start is reported with its error", std::to_string(error));
+
+  // The program's own start with no desktop shell: the machine's exefile command decides what runs
+  // (here one that writes what it was given), the planted per-user one does not.
+  class Shellless : public ipsetter::Win32Platform {
+    bool StartAsDesktopUser(const std::wstring&, const std::wstring&) const override { return false; }
+  } shellless;
+  HKEY command = nullptr;
+  RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\exefile\\shell\\open\\command", 0, KEY_SET_VALUE,
+                &command);
+  const std::wstring recorder = folder + L"\\cmd.exe /c echo %1> C:\\keyboard-fallback.txt";
+  RegSetValueExW(command, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(recorder.c_str()),
+                 static_cast<DWORD>((recorder.size() + 1) * sizeof(wchar_t)));
+  DeleteFileW(L"C:\\keyboard-fallback.txt");
+  bool threw = false;
+  try {
+    shellless.StartKeyboard();
+  } catch (...) {
+    threw = true;
+  }
+  std::string said;
+  for (int i = 0; i < 50 && said.empty(); ++i) {
+    Sleep(100);
+    if (FILE* f = _wfopen(L"C:\\keyboard-fallback.txt", L"rb")) {
+      char line[512] = {};
+      said = std::fgets(line, sizeof(line), f) ? line : "";
+      std::fclose(f);
+    }
+  }
+  RegSetValueExW(command, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(machine),
+                 static_cast<DWORD>((wcslen(machine) + 1) * sizeof(wchar_t)));
+  RegCloseKey(command);
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' '))
+    said.pop_back();
+  Check(!threw && said == Narrow(folder + L"\\osk.exe"),
+        "keyboard without a desktop shell: started through the machine's exefile command", said);
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile");
 }
 
