@@ -8,13 +8,16 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <psapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -464,6 +467,8 @@ void Launch(const std::wstring& exe) {
   }
 }
 
+constexpr int kKeyboardClicks = 300;
+
 // Processes of the prefix with one of these names (case-insensitive): pid -> name.
 std::map<DWORD, std::wstring> Keyboards() {
   std::map<DWORD, std::wstring> out;
@@ -475,6 +480,56 @@ std::map<DWORD, std::wstring> Keyboards() {
       out[e.th32ProcessID] = e.szExeFile;
   CloseHandle(snap);
   return out;
+}
+
+// The image name of the process that started `pid` ("" when either is gone).
+std::wstring ParentName(DWORD pid) {
+  std::map<DWORD, PROCESSENTRY32W> all;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W e{};
+  e.dwSize = sizeof e;
+  for (BOOL ok = Process32FirstW(snap, &e); ok; ok = Process32NextW(snap, &e))
+    all[e.th32ProcessID] = e;
+  CloseHandle(snap);
+  const auto child = all.find(pid);
+  if (child == all.end())
+    return L"";
+  const auto parent = all.find(child->second.th32ParentProcessID);
+  return parent == all.end() ? L"" : parent->second.szExeFile;
+}
+
+// Handles and working set (KB) of a process. Wine answers GetProcessHandleCount, GetGuiResources and
+// PrivateUsage with 0; it does list every handle with its owner (SystemHandleInformation).
+struct Footprint {
+  long long handles = -1;
+  SIZE_T working_set_kb = 0;
+  std::string Text() const {
+    return std::to_string(handles) + " handles, " + std::to_string(working_set_kb) + " KB working set";
+  }
+};
+
+Footprint FootprintOf(HANDLE process, DWORD pid) {
+  struct Entry {
+    USHORT pid, back_trace;
+    UCHAR type, attributes;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+  };
+  Footprint f;
+  std::vector<char> buffer(4 << 20);
+  ULONG size = 0;
+  constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+  if (NtQuerySystemInformation(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                               &size) == 0) {
+    const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(void*));
+    f.handles = std::count_if(entries, entries + count, [&](const Entry& e) { return e.pid == pid; });
+  }
+  PROCESS_MEMORY_COUNTERS memory{};
+  if (K32GetProcessMemoryInfo(process, &memory, sizeof memory))
+    f.working_set_kb = memory.WorkingSetSize / 1024;
+  return f;
 }
 
 std::string Names(const std::map<DWORD, std::wstring>& procs) {
@@ -505,6 +560,10 @@ void Lane::Keyboard() {
   r_.Check(first.size() == 1 && !before.count(first.begin()->first) &&
                _wcsicmp(first.begin()->second.c_str(), L"osk.exe") == 0,
            "keyboard click: both ended, one new osk.exe runs", Names(first));
+  // Started by the desktop's shell, so at the desktop user's level: never by the elevated program.
+  const std::wstring parent = first.empty() ? L"" : ParentName(first.begin()->first);
+  r_.Check(_wcsicmp(parent.c_str(), L"explorer.exe") == 0, "keyboard: started by the desktop's shell",
+           "parent " + Utf8(parent));
   app_.Click(kCmdKeyboard);
   WaitUntil([&] { return Keyboards().size() == 1 && !first.count(Keyboards().begin()->first); }, 10000);
   const auto second = Keyboards();
@@ -518,6 +577,28 @@ void Lane::Keyboard() {
                _stricmp(text.substr(text.size() - want_tail.size()).c_str(), want_tail.c_str()) == 0,
            "keyboard: the one started comes from System32", text);
   r_.Equal(app_.Title(), L"Ipsetter - Updated", "keyboard: title untouched");
+
+  // Many clicks leave one keyboard and the program as it was: every COM object of the shell's road
+  // released, no handle kept.
+  const Footprint start = FootprintOf(app_.process(), app_.pid());
+  DWORD last = second.empty() ? 0 : second.begin()->first;
+  int one_each_time = 0;
+  for (int i = 0; i < kKeyboardClicks; ++i) {
+    app_.Click(kCmdKeyboard);
+    if (WaitUntil([&] { return Keyboards().size() == 1 && !Keyboards().count(last); }, 5000))
+      ++one_each_time;
+    const auto now = Keyboards();
+    last = now.empty() ? 0 : now.begin()->first;
+    if ((i + 1) % 50 == 0)
+      r_.Line("  after " + std::to_string(i + 1) + ": " + FootprintOf(app_.process(), app_.pid()).Text());
+  }
+  const Footprint end = FootprintOf(app_.process(), app_.pid());
+  r_.Equal(one_each_time, kKeyboardClicks, "keyboard soak: one new keyboard after each click");
+  r_.Line("keyboard soak, " + std::to_string(kKeyboardClicks) + " clicks: before " + start.Text() +
+          "; after " + end.Text());
+  r_.Check(start.handles > 0 && end.handles <= start.handles + 8 &&
+               end.working_set_kb <= start.working_set_kb + 4096,
+           "keyboard soak: handles and working set flat", end.Text());
 }
 
 void Lane::ProviderFaults() {

@@ -270,9 +270,16 @@ WbemObject::~WbemObject() {
   ObjectDestroyed();
 }
 
-ComPtr<WbemObject> WbemObject::NewClass(const ClassDef& c) {
+// Takes the new object's one reference. MinGW's ComPtr::Attach adds a reference (Microsoft's does
+// not), which kept every object of the stand-in alive: about 7 KB a method call.
+ComPtr<WbemObject> WbemObject::Adopt(WbemObject* fresh) {
   ComPtr<WbemObject> o;
-  o.Attach(new WbemObject());
+  *o.ReleaseAndGetAddressOf() = fresh;
+  return o;
+}
+
+ComPtr<WbemObject> WbemObject::NewClass(const ClassDef& c) {
+  ComPtr<WbemObject> o = Adopt(new WbemObject());
   o->def_ = &c;
   for (const PropertyDef& p : c.properties)
     o->props_.push_back({p.name, p.type, p.key, Variant()});
@@ -282,8 +289,7 @@ ComPtr<WbemObject> WbemObject::NewClass(const ClassDef& c) {
 }
 
 ComPtr<WbemObject> WbemObject::NewSignature(const ClassDef& c, const MethodDef& m, bool in) {
-  ComPtr<WbemObject> o;
-  o.Attach(new WbemObject());
+  ComPtr<WbemObject> o = Adopt(new WbemObject());
   o->def_ = &c;
   o->method_ = &m;
   o->in_signature_ = in;

@@ -132,6 +132,7 @@ class WbemObject final : public IWbemClassObject {
 
  private:
   WbemObject();
+  static ComPtr<WbemObject> Adopt(WbemObject* fresh);
   friend class RefCount;
   ~WbemObject();
   std::wstring ClassName() const;
