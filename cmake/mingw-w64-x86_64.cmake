@@ -8,8 +8,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# One self-contained exe: no libstdc++, libgcc or winpthread DLLs beside it. Linked by lld, which
-# points the PE header at the load configuration (GNU ld 2.40 leaves that entry empty). GCC's own
-# -fuse-ld=lld falls back to GNU ld without a word here (this GCC wants x86_64-w64-mingw32-ld.lld):
-# lld.specs names the linker instead, on the same command line.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -specs=${CMAKE_CURRENT_LIST_DIR}/lld.specs")
+# One self-contained exe: no libstdc++, libgcc or winpthread DLLs beside it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
