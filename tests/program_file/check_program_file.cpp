@@ -1,8 +1,10 @@
 // Reads ipsetter.exe as Windows does and checks what a user sees of the file: the version
-// information of its Details tab and the icon in both sizes. Prints one line per check and
+// information of its Details tab and the icon in both sizes; and what the loader reads first, the
+// load configuration's DependentLoadFlags. Prints one line per check and
 // "N passed, N failed".
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -105,6 +107,28 @@ void CheckIcon(const wchar_t* path) {
   FreeLibrary(module);
 }
 
+// What the loader reads before it resolves the imports: DependentLoadFlags must keep them to System32.
+void CheckLoadConfig(const wchar_t* path) {
+  HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (!module) return Check(false, "the file maps as an image");
+  // The low bits of the handle only mark it as a resource mapping.
+  const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~ULONG_PTR{3});
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+  const bool present = entry.VirtualAddress != 0 && entry.Size >= offsetof(IMAGE_LOAD_CONFIG_DIRECTORY64, EditList) &&
+                       entry.VirtualAddress + entry.Size <= nt->OptionalHeader.SizeOfImage;
+  Check(present, "the file has a load configuration that reaches DependentLoadFlags");
+  if (present) {
+    const auto* config = reinterpret_cast<const IMAGE_LOAD_CONFIG_DIRECTORY64*>(base + entry.VirtualAddress);
+    char what[128];
+    std::snprintf(what, sizeof what, "load configuration: Size 0x%lx as in the directory, DependentLoadFlags 0x%x",
+                  config->Size, config->Reserved1);
+    Check(config->Size == entry.Size && config->Reserved1 == LOAD_LIBRARY_SEARCH_SYSTEM32,
+          std::string(what) + " (0x800: System32 only)");
+  }
+  FreeLibrary(module);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -114,6 +138,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   CheckVersion(argv[1]);
   CheckIcon(argv[1]);
+  CheckLoadConfig(argv[1]);
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #!/bin/bash
-# Checks the program file: version information and icon read back under Wine, the DLLs it imports
-# (Windows' own, and no more than these), and the hardening and reproducibility of its PE header.
+# Checks the program file: version information, icon and load configuration read back under Wine,
+# the DLLs it imports (Windows' own, and no more than these), and the hardening and reproducibility
+# of its PE header.
 # Usage: tests/program_file/run.sh BUILD_DIR [EXE]   (EXE: another copy, e.g. a signed one)
 # Ends with "N passed, N failed".
 set -uo pipefail
@@ -42,6 +43,14 @@ if grep "^Time/Date.*Jan  1 00:00:00 1970" <<<"$header" >/dev/null; then
   echo "ok   no link time in the PE header (time stamp 0)"; passed=$((passed + 1))
 else
   echo "FAIL the PE header carries a time stamp: $(echo "$header" | grep '^Time/Date')"; failed=$((failed + 1))
+fi
+# The load configuration (load_config.cpp), in the data directory with the size of ours; the checker
+# reads its DependentLoadFlags.
+read -r lc_rva lc_size < <(awk '/Load Configuration Directory/ {print $3, $4}' <<<"$header")
+if [ "$lc_size" = 00000070 ] && [[ $lc_rva =~ [1-9a-f] ]]; then
+  echo "ok   load configuration at RVA 0x$lc_rva, 0x70 bytes"; passed=$((passed + 1))
+else
+  echo "FAIL load configuration: RVA \"$lc_rva\", size \"$lc_size\", expected 0x70 bytes"; failed=$((failed + 1))
 fi
 # The stack protector's own runtime (stack_guard.cpp): seeded by RtlGenRandom, failing fast; libssp's
 # seed (CryptAcquireContext, which loads a crypto provider at every start) not linked in.
