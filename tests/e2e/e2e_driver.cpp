@@ -601,14 +601,14 @@ class SimSuite {
     App app;
     Record rec = NewRecord("keyboard");
     if (!Start(app, rec, "keyboard", kStaticAdapter,
-               R"("processes": ["osk.exe", "msswchx.exe", "notepad.exe"])"))
+               R"("processes": ["osk.exe", {"name": "osk.exe", "session": 2}, "msswchx.exe", "notepad.exe"])"))
       return;
     rec.Mark();
     app.Click(kCmdKeyboard);
     r_.Calls(rec.SinceMark(),
-             {kDefault, kQueryProcesses, "Terminate osk.exe #0 []", "Terminate msswchx.exe #1 []",
+             {kDefault, kQueryProcesses, "Terminate osk.exe #0 []", "Terminate msswchx.exe #2 []",
               "StartProcess osk.exe"},
-             "keyboard: ends osk.exe and msswchx.exe, then starts osk.exe");
+             "keyboard: ends this session's osk.exe and msswchx.exe, not another session's, then starts osk.exe");
     r_.Equal(app.FocusId(), kTxtOver, "keyboard moves the focus to the sink");
     r_.Check(app.Title() == L"Ipsetter" && Enables(app) == kAllOn, "keyboard leaves title and controls alone",
              "title \"" + Utf8(app.Title()) + "\", " + Enables(app));
