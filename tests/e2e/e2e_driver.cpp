@@ -614,12 +614,13 @@ class SimSuite {
              "title \"" + Utf8(app.Title()) + "\", " + Enables(app));
     rec.Mark();
     app.Click(kCmdKeyboard);
-    r_.Calls(rec.SinceMark(), {kDefault, kQueryProcesses, "Terminate osk.exe #1 []", "StartProcess osk.exe"},
+    // "#2": the place in the machine's list (another session's osk.exe, notepad.exe, ours).
+    r_.Calls(rec.SinceMark(), {kDefault, kQueryProcesses, "Terminate osk.exe #2 []", "StartProcess osk.exe"},
              "keyboard twice: the one started is ended, one new one");
     rec.Mark();
     app.PostClick(kCmdExit);
     r_.Check(app.WaitExit(5000), "keyboard: Close ends the process");
-    r_.Calls(rec.SinceMark(), {kDefault, kQueryProcesses, "Terminate osk.exe #1 []"},
+    r_.Calls(rec.SinceMark(), {kDefault, kQueryProcesses, "Terminate osk.exe #2 []"},
              "Close ends the running keyboard and starts none");
   }
 
