@@ -450,6 +450,13 @@ void CheckKeyboardFallback() {
   const bool started = ipsetter::win32::StartThroughMachineClass(folder + L"\\osk.exe", folder, RecordStart);
   const DWORD error = GetLastError();
   const SHELLEXECUTEINFOW& r = recorded_start;
+  std::printf(
+      "# keyboard fallback call: ShellExecuteExW fMask=0x%lx lpVerb=%s lpFile=%s lpDirectory=%s "
+      "lpParameters=%s lpClass=%s nShow=%d hkeyClass's shell\\open\\command=%s\n",
+      static_cast<unsigned long>(r.fMask), Narrow(r.lpVerb ? r.lpVerb : L"(null)").c_str(),
+      Narrow(r.lpFile ? r.lpFile : L"(null)").c_str(),
+      Narrow(r.lpDirectory ? r.lpDirectory : L"(null)").c_str(), r.lpParameters ? "set" : "(null)",
+      r.lpClass ? "set" : "(null)", r.nShow, Narrow(recorded_command).c_str());
   Check(r.cbSize == sizeof(SHELLEXECUTEINFOW) &&
             r.fMask == (SEE_MASK_CLASSKEY | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI) &&
             std::wstring(r.lpVerb) == L"open" && std::wstring(r.lpFile) == folder + L"\\osk.exe" &&
