@@ -49,6 +49,10 @@ void Win32Platform::SetWindowPos(std::intptr_t hwnd,
 void Win32Platform::StartKeyboard() {
   const std::wstring folder = win32::SystemDirectory();
   const std::wstring path = folder + L"\\osk.exe";
+  // A Windows without the keyboard (a trimmed image): Explorer would say so in a box of its own, and
+  // a failed start is to pass silently.
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    ThrowLastError(L"The on-screen keyboard cannot be started");
   if (StartAsDesktopUser(path, folder))
     return;
   // osk.exe asks for UI access, which CreateProcess refuses (740); the shell starts it.

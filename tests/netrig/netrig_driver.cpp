@@ -195,6 +195,7 @@ class Lane {
 
   void Main();
   void Timeout();
+  void EndSession();
 
  private:
   std::vector<json> RecordLines() const {
@@ -470,6 +471,19 @@ void Launch(const std::wstring& exe) {
 constexpr int kKeyboardClicks = 300;
 constexpr int kWarmUpClicks = 50;
 
+// Visible top-level windows of every process: a message box of the shell's would add one.
+int VisibleWindows() {
+  int count = 0;
+  EnumWindows(
+      [](HWND hwnd, LPARAM counter) {
+        if (IsWindowVisible(hwnd))
+          ++*reinterpret_cast<int*>(counter);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
 // Processes of the prefix with one of these names (case-insensitive): pid -> name.
 std::map<DWORD, std::wstring> Keyboards() {
   std::map<DWORD, std::wstring> out;
@@ -604,6 +618,23 @@ void Lane::Keyboard() {
       "keyboard soak: handles and working set flat after the first " + std::to_string(kWarmUpClicks) +
           " clicks",
       end.Text());
+
+  // No keyboard on this Windows: the click ends the running one and says nothing, no box of the
+  // shell's either.
+  const std::wstring osk = std::wstring(sys) + L"\\osk.exe", away = osk + L".away";
+  const int windows_before = VisibleWindows();
+  MoveFileW(osk.c_str(), away.c_str());
+  app_.Click(kCmdKeyboard);
+  Sleep(1500);
+  const int windows_after = VisibleWindows();
+  MoveFileW(away.c_str(), osk.c_str());
+  r_.Check(Keyboards().empty() && windows_after == windows_before && app_.Title() == L"Ipsetter - Updated" &&
+               app_.Text(kTxtStatus).empty() && Enables(app_) == kDhcpShown,
+           "no osk.exe: the running keyboard ended, nothing started or shown, the window as it was",
+           Names(Keyboards()) + std::to_string(windows_before) + " -> " + std::to_string(windows_after) +
+               " visible windows, " + Enables(app_));
+  app_.Click(kCmdKeyboard);  // the lanes after this one close with a keyboard running
+  WaitUntil([] { return Keyboards().size() == 1; }, 10000);
 }
 
 void Lane::ProviderFaults() {
@@ -880,6 +911,27 @@ void Lane::Timeout() {
   r_.Equal(app_.Title(), L"Ipsetter - Timed Out!", "a second later: still timed out (the monitor stopped)");
   app_.PostClick(kCmdExit);
   r_.Check(app_.WaitExit(10000), "Close ends the process");
+  EndSession();
+}
+
+// Logging off ends the program like a close: its keyboard goes with it, nothing is left waiting.
+void Lane::EndSession() {
+  if (!r_.Check(app_.Start(exe_, L"", work_, 30000), "log-off: the window appears again"))
+    return;
+  wchar_t sys[MAX_PATH];
+  GetSystemDirectoryW(sys, MAX_PATH);
+  Launch(std::wstring(sys) + L"\\osk.exe");
+  WaitUntil([] { return Keyboards().size() == 1; }, 10000);
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(app_.window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000,
+                      &answer);
+  r_.Check(answer != 0, "log-off: the program agrees to end the session");
+  SendMessageTimeoutW(app_.window(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, nullptr);
+  DWORD code = 1;
+  r_.Check(app_.WaitExit(10000, &code) && code == 0, "log-off: the program ends with 0",
+           std::to_string(code));
+  WaitUntil([] { return Keyboards().empty(); }, 5000);
+  r_.Check(Keyboards().empty(), "log-off: the keyboard ended with it", Names(Keyboards()));
 }
 
 }  // namespace
