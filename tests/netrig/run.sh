@@ -155,6 +155,11 @@ run_lane() {
   local sys32=$WINEPREFIX/drive_c/windows/system32
   cp "$BUILD/tests/netrig/netrig-keyboard.exe" "$sys32/osk.exe"
   cp "$BUILD/tests/netrig/netrig-keyboard.exe" "$sys32/msswchx.exe"
+  # UI Automation's notification, which Wine lacks, recorded: for ipsetter.exe alone.
+  cp "$BUILD/tests/netrig/uiautomationcore.dll" "$sys32/uiautomationcore.dll"
+  rm -f "$WINEPREFIX/drive_c/netrig-uia.log"
+  timeout -k 5 60 "$WINE_BIN" reg add 'HKCU\Software\Wine\AppDefaults\ipsetter.exe\DllOverrides' \
+    /v uiautomationcore /d native /f >/dev/null 2>&1 </dev/null
   export NETRIG_AGENT=127.0.0.1:$AGENT_PORT
   if [ "$lane" = main ]; then
     # The stand-in's own strictness, also against the live agent, before the program meets it.
