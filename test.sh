@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs every test:
 #   unit tests (native, then again under AddressSanitizer and UndefinedBehaviorSanitizer),
 #   the Windows cross build, the release (reproducible, signed, the MSI under Wine's installer),
-#   and the end-to-end tests under Wine and Xvfb.
+#   the end-to-end tests under Wine and Xvfb, the real-network rig; then the lanes that run the
+#   program's code again on a gcov build, for the coverage figures (scripts/coverage.sh).
 # Ends with the runners' own summary lines.
 set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -66,6 +67,19 @@ timeout -k 10 600 bash tests/netrig/run.sh "$ROOT/build/mingw" >"$LOGS/netrig.lo
 netrig_rc=$?
 grep -E "^(==|FAIL)|passed, " "$LOGS/netrig.log"
 
+# Coverage: the lanes again on a gcov build of their own. A lane that fails there but passed above
+# fails the run (the builds differ); figures that could not be made are reported, not failed.
+timeout -k 10 2400 bash scripts/coverage.sh >"$LOGS/coverage.log" 2>&1
+grep -E "^coverage lane|^coverage: (lane|built|lanes)" "$LOGS/coverage.log"
+coverage_rc=0
+declare -A lane_rc=([unit]=0 [window]=$window_rc [wmi]=$wmi_rc [e2e]=$e2e_rc [netrig]=$netrig_rc)
+for lane in $(sed -n 's/^coverage lane \([a-z0-9-]*\): FAILED.*/\1/p' "$LOGS/coverage.log"); do
+  if [ "${lane_rc[$lane]:-0}" -eq 0 ]; then
+    echo "coverage: lane $lane fails on the gcov build only"
+    coverage_rc=1
+  fi
+done
+
 echo
 echo "== Summary =="
 for preset in native native-sanitize; do
@@ -78,10 +92,17 @@ echo "release: $(grep -E '^[0-9]+ passed, ' "$LOGS/release.log" | tail -n 1)"
 echo "wmi: $(grep -E 'passed, ' "$LOGS/wmi.log" | tail -n 1)"
 grep -E "^netrig: [0-9]+ passed" "$LOGS/netrig.log" | tail -n 1 || echo "netrig: 0 passed, 1 failed"
 tail -n 1 "$LOGS/e2e.log"
+if grep -qE "^coverage: src/(core|win32) " "$LOGS/coverage.log"; then
+  grep -E "^coverage: src/(core|win32) " "$LOGS/coverage.log" | sed 's/; lines [0-9].*//'
+else
+  grep -E "^coverage: not measured" "$LOGS/coverage.log" ||
+    echo "coverage: not measured (scripts/coverage.sh gave no figures; see $LOGS/coverage.log)"
+fi
 [ "$mingw_rc" -eq 0 ] || exit "$mingw_rc"
 [ "$window_rc" -eq 0 ] || exit "$window_rc"
 [ "$pf_rc" -eq 0 ] || exit "$pf_rc"
 [ "$release_rc" -eq 0 ] || exit "$release_rc"
 [ "$wmi_rc" -eq 0 ] || exit "$wmi_rc"
 [ "$netrig_rc" -eq 0 ] || exit "$netrig_rc"
+[ "$coverage_rc" -eq 0 ] || exit "$coverage_rc"
 exit "$e2e_rc"

@@ -39,6 +39,7 @@ run_lane() {
   mkdir -p "$dir/work" "$dir/sync" "$SHOTS"
   rm -f "$dir/sync"/done-* "$dir/work"/*.rec
   wine_env "$dir"
+  coverage_lane "e2e-$lane"
   trap 'wine_cleanup' EXIT
   trap 'exit 1' INT TERM
   wine_server_kill

@@ -86,6 +86,15 @@ serve_driver_requests() {
   done
 }
 
+# coverage_lane NAME: under scripts/coverage.sh (COVERAGE_GCDA set), a gcov build's programs write
+# their counts into COVERAGE_GCDA/NAME, one folder per lane, so that lanes can be told apart.
+coverage_lane() {
+  [ -n "${COVERAGE_GCDA:-}" ] || return 0
+  mkdir -p "$COVERAGE_GCDA/$1"
+  GCOV_PREFIX=$(wine_path "$COVERAGE_GCDA/$1")
+  export GCOV_PREFIX
+}
+
 # Unix path -> the Z: path Wine programs see.
 wine_path() {
   printf 'Z:%s' "$1" | tr '/' '\\'

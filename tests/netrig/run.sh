@@ -145,6 +145,7 @@ run_lane() {
   mkdir -p "$dir/work" "$dir/sync" "$dir/app" "$SHOTS"
   rm -f "$dir/sync"/done-* "$dir/work"/*
   wine_env "$dir"
+  coverage_lane "netrig-$lane"
   trap 'wine_cleanup' EXIT
   trap 'exit 1' INT TERM
   wine_server_kill
