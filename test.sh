@@ -67,17 +67,14 @@ timeout -k 10 600 bash tests/netrig/run.sh "$ROOT/build/mingw" >"$LOGS/netrig.lo
 netrig_rc=$?
 grep -E "^(==|FAIL)|passed, " "$LOGS/netrig.log"
 
-# Coverage: the lanes again on a gcov build of their own. A lane that fails there but passed above
-# fails the run (the builds differ); figures that could not be made are reported, not failed.
+# Coverage: the lanes again on a gcov build of their own, for the figures. The tests are the lanes
+# above, on the release build; a lane that fails only on the slower -O0 build is said, not failed.
 timeout -k 10 2400 bash scripts/coverage.sh >"$LOGS/coverage.log" 2>&1
 grep -E "^coverage lane|^coverage: (lane|built|lanes)" "$LOGS/coverage.log"
-coverage_rc=0
 declare -A lane_rc=([unit]=0 [window]=$window_rc [wmi]=$wmi_rc [e2e]=$e2e_rc [netrig]=$netrig_rc)
+coverage_only=""
 for lane in $(sed -n 's/^coverage lane \([a-z0-9-]*\): FAILED.*/\1/p' "$LOGS/coverage.log"); do
-  if [ "${lane_rc[$lane]:-0}" -eq 0 ]; then
-    echo "coverage: lane $lane fails on the gcov build only"
-    coverage_rc=1
-  fi
+  [ "${lane_rc[$lane]:-0}" -eq 0 ] && coverage_only+=" $lane"
 done
 
 echo
@@ -91,18 +88,18 @@ echo "program-file: $(tail -n 1 "$LOGS/program-file.log")"
 echo "release: $(grep -E '^[0-9]+ passed, ' "$LOGS/release.log" | tail -n 1)"
 echo "wmi: $(grep -E 'passed, ' "$LOGS/wmi.log" | tail -n 1)"
 grep -E "^netrig: [0-9]+ passed" "$LOGS/netrig.log" | tail -n 1 || echo "netrig: 0 passed, 1 failed"
-tail -n 1 "$LOGS/e2e.log"
 if grep -qE "^coverage: src/(core|win32) " "$LOGS/coverage.log"; then
   grep -E "^coverage: src/(core|win32) " "$LOGS/coverage.log" | sed 's/; lines [0-9].*//'
 else
   grep -E "^coverage: not measured" "$LOGS/coverage.log" ||
     echo "coverage: not measured (scripts/coverage.sh gave no figures; see $LOGS/coverage.log)"
 fi
+[ -z "$coverage_only" ] || echo "coverage: on the gcov build only, these lanes failed:$coverage_only (see $LOGS/coverage.log)"
+tail -n 1 "$LOGS/e2e.log"
 [ "$mingw_rc" -eq 0 ] || exit "$mingw_rc"
 [ "$window_rc" -eq 0 ] || exit "$window_rc"
 [ "$pf_rc" -eq 0 ] || exit "$pf_rc"
 [ "$release_rc" -eq 0 ] || exit "$release_rc"
 [ "$wmi_rc" -eq 0 ] || exit "$wmi_rc"
 [ "$netrig_rc" -eq 0 ] || exit "$netrig_rc"
-[ "$coverage_rc" -eq 0 ] || exit "$coverage_rc"
 exit "$e2e_rc"
