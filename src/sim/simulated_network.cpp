@@ -302,14 +302,19 @@ class AdapterObject : public ManagementObject {
 class ProcessObject : public ManagementObject {
  public:
   ProcessObject(SimulatedNetwork& net, int index, const Process& process, std::vector<std::wstring> selected)
-      : net_(net), index_(index), name_(process.name), id_(process.id), selected_(std::move(selected)) {}
+      : net_(net),
+        index_(index),
+        name_(process.name),
+        id_(process.id),
+        path_key_(process.path_key.value_or(std::to_wstring(process.id))),
+        selected_(std::move(selected)) {}
 
   // Only what the query selected, and the relative path, which every object carries; whether
   // Windows adds the key Handle to a selection is not documented, so here it does not.
   Value Property(const std::wstring& name) override {
     net_.Enter({L"property", name, index_, {}});
     if (SameText(name, L"__RELPATH"))
-      return L"Win32_Process.Handle=\"" + std::to_wstring(id_) + L"\"";
+      return L"Win32_Process.Handle=\"" + path_key_ + L"\"";
     if (!Selected(selected_, name))
       Fail(kNotFound, L"Not found");
     if (SameText(name, L"Name"))
@@ -350,6 +355,7 @@ class ProcessObject : public ManagementObject {
   int index_;
   std::wstring name_;
   std::uint32_t id_;
+  std::wstring path_key_;
   std::vector<std::wstring> selected_;
 };
 

@@ -43,6 +43,8 @@ struct Process {
   std::wstring name;
   std::uint32_t session;
   std::uint32_t id = 0;  // given by the network when it first sees the process
+  // What the relative path gives as the key, where a test wants it other than the id.
+  std::optional<std::wstring> path_key;
   // Ids are the network's business; tests compare what runs where.
   bool operator==(const Process& other) const { return name == other.name && session == other.session; }
 };

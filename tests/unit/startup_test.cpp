@@ -228,6 +228,18 @@ INSTANTIATE_TEST_SUITE_P(
                      {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A key that names no process id of ours is left alone rather than guessed at.
+TEST(Keyboard, UnreadableKeysAreLeft) {
+  for (const wchar_t* key : {L"", L"12a", L"-4", L"4294967296", L"99999999999"}) {
+    Harness h;
+    sim::Process odd(L"osk.exe");
+    odd.path_key = key;
+    h.net.processes = {odd, L"msswchx.exe"};
+    h.form.OnClose();
+    EXPECT_EQ(h.net.processes, std::vector<sim::Process>{odd}) << std::string(key, key + wcslen(key));
+  }
+}
+
 TEST(KeyboardTwice, LeavesOneKeyboard) {
   Harness h;
   h.win.on_start_keyboard = [&] { h.net.StartProcess(L"osk.exe"); };
