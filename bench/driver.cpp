@@ -2,10 +2,10 @@
 //   bench-driver.exe IPSETTER FLOOR_BARE FLOOR_WMI FLOOR_DLLS FLOOR_WINDOW SYNC_DIR [ROUNDS [IDLE_SECONDS]]
 // Start: from CreateProcess to the program's frmIpsetter window being visible with the address
 // box (113) filled and the window's thread answering. Each round starts ipsetter.exe and the four
-// floors one after the other (the order reversed every other round); a ratio is taken per pair of
-// the same round. Refresh: from the click to the title "Ipsetter" again. CPU, wake-ups and memory
-// come from the Linux side: the script answers "stat" requests (Wine does not report other
-// processes' times and memory).
+// floors one after the other, in an order that gives each the same predecessors and places
+// (kOrder); a ratio is taken per pair of the same round. Refresh: from the click to the title
+// "Ipsetter" again. CPU, wake-ups and memory come from the Linux side: the script answers "stat"
+// requests (Wine does not report other processes' times and memory).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -32,6 +32,15 @@ constexpr DWORD kStartTimeoutMs = 20000;
 // Lets the previous program's exit settle in Wine before the next start.
 constexpr DWORD kBetweenRunsMs = 200;
 constexpr int kRefreshes = 11;
+// A start is faster or slower by what ran just before it. The order reversed every other round
+// had ipsetter.exe follow itself or the program in the second place, but the program in the second
+// place follow a floor half the time. Here each program follows each program, itself included,
+// twice in ten rounds, and takes each place twice: two Williams squares, chained so that each round
+// begins with the program that ended the round before.
+constexpr int kCycleRounds = 10;
+constexpr std::size_t kOrder[kCycleRounds][5] = {
+    {0, 1, 4, 2, 3}, {3, 4, 2, 0, 1}, {1, 2, 0, 3, 4}, {4, 0, 3, 1, 2}, {2, 3, 1, 4, 0},
+    {0, 4, 1, 3, 2}, {2, 1, 3, 0, 4}, {4, 3, 0, 2, 1}, {1, 0, 2, 4, 3}, {3, 2, 4, 1, 0}};
 constexpr double kTickMs = 300;
 
 e2e::Report report;
@@ -211,31 +220,36 @@ struct Target {
   std::vector<double> query_ms;  // the floors' own reading time during their start
 };
 
-bool MeasureStarts(std::vector<Target>& targets, int rounds) {
-  // One unmeasured start each: Wine's caches and the first-use costs are not what is compared.
-  for (Target& t : targets) {
+// One round in the order `order`; measured unless `round` is negative.
+bool StartRound(std::vector<Target>& targets, const std::size_t (&order)[5], int round) {
+  for (std::size_t k : order) {
+    Target& t = targets[k];
     Program p;
-    if (p.Start(t.exe) < 0) {
-      report.Line("FAIL " + e2e::Utf8(t.exe) + " did not show a filled window");
+    const double ms = p.Start(t.exe);
+    if (ms < 0) {
+      report.Line("FAIL " + e2e::Utf8(t.exe) + " did not show a filled window" +
+                  (round < 0 ? std::string() : " in round " + std::to_string(round + 1)));
       return false;
     }
+    if (round < 0)
+      continue;
+    t.start_ms.push_back(ms);
+    t.idle_ms.push_back(p.idle_ms());
+    const std::wstring query_us = e2e::App::TextOf(GetDlgItem(p.window(), kQueryTime));
+    if (!query_us.empty() && query_us != L"<no answer>")
+      t.query_ms.push_back(std::stod(query_us) / 1000.0);
   }
+  return true;
+}
+
+bool MeasureStarts(std::vector<Target>& targets, int rounds) {
+  // The cycle's last round, unmeasured: Wine's caches and the first-use costs are not what is
+  // compared, and the first round follows what it follows in every cycle.
+  if (!StartRound(targets, kOrder[kCycleRounds - 1], -1))
+    return false;
   for (int round = 0; round < rounds; ++round) {
-    for (std::size_t k = 0; k < targets.size(); ++k) {
-      Target& t = targets[round % 2 == 0 ? k : targets.size() - 1 - k];
-      Program p;
-      const double ms = p.Start(t.exe);
-      if (ms < 0) {
-        report.Line("FAIL " + e2e::Utf8(t.exe) + " did not show a filled window in round " +
-                    std::to_string(round + 1));
-        return false;
-      }
-      t.start_ms.push_back(ms);
-      t.idle_ms.push_back(p.idle_ms());
-      const std::wstring query_us = e2e::App::TextOf(GetDlgItem(p.window(), kQueryTime));
-      if (!query_us.empty() && query_us != L"<no answer>")
-        t.query_ms.push_back(std::stod(query_us) / 1000.0);
-    }
+    if (!StartRound(targets, kOrder[round % kCycleRounds], round))
+      return false;
   }
   return true;
 }
@@ -405,7 +419,9 @@ int Run(int argc, wchar_t** argv) {
         stderr);
     return 2;
   }
-  const int rounds = argc > 7 ? std::max(1, _wtoi(argv[7])) : 15;
+  // Whole cycles only: a part of one would favour some program again.
+  const int asked = argc > 7 ? std::max(1, _wtoi(argv[7])) : 20;
+  const int rounds = (asked + kCycleRounds - 1) / kCycleRounds * kCycleRounds;
   const int idle_seconds = argc > 8 ? std::max(0, _wtoi(argv[8])) : 60;
   // --warm: one start of each, nothing measured; Wine's own processes come up meanwhile.
   const bool warm_only = argc > 9 && std::wstring(argv[9]) == L"--warm";
