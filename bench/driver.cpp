@@ -12,6 +12,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <sstream>
@@ -254,6 +255,28 @@ bool MeasureStarts(std::vector<Target>& targets, int rounds) {
   return true;
 }
 
+// Where the true median lies, with at least 95 % confidence, from the order statistics alone (the
+// binomial count of values below the median). Ratios of single starts spread by a factor of two on a
+// busy machine: a median of 1.04 means nothing unless its interval leaves out 1.
+std::string MedianInterval(std::vector<double> values) {
+  const std::size_t n = values.size();
+  // at_most: P(B <= k) for B, the count of values below the median, binomial(n, 1/2).
+  double term = std::pow(0.5, static_cast<double>(n));
+  double at_most = term;
+  if (n == 0 || at_most > 0.025)
+    return "too few rounds for a 95 % interval";
+  std::size_t k = 0;
+  while (k + 1 < n / 2) {
+    term = term * static_cast<double>(n - k) / static_cast<double>(k + 1);
+    if (at_most + term > 0.025)
+      break;
+    at_most += term;
+    ++k;
+  }
+  std::sort(values.begin(), values.end());
+  return "95 % interval " + Fixed(values[k], 2) + "-" + Fixed(values[n - 1 - k], 2);
+}
+
 void PrintRatios(const std::vector<Target>& targets, int rounds, std::vector<double> Target::*times) {
   report.Line("== ratio per pair (ipsetter.exe / floor, same round)");
   for (std::size_t k = 1; k < targets.size(); ++k) {
@@ -266,7 +289,7 @@ void PrintRatios(const std::vector<Target>& targets, int rounds, std::vector<dou
     }
     std::string line = "  / " + e2e::Utf8(BaseName(targets[k].exe));
     line.resize(22, ' ');
-    report.Line(line + Describe(Summarise(ratios), 2));
+    report.Line(line + Describe(Summarise(ratios), 2) + "  " + MedianInterval(ratios));
   }
 }
 
