@@ -86,6 +86,11 @@ std::string Describe(const Stats& s, int decimals = 1) {
          Fixed(s.max, decimals);
 }
 
+// A program's name as the first column; a compared build's longer name must not run into the figures.
+std::string Column(const std::string& text) {
+  return text + std::string(text.size() < 22 ? 22 - text.size() : 1, ' ');
+}
+
 std::wstring BaseName(const std::wstring& path) {
   const std::size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
@@ -287,8 +292,7 @@ void PrintRatios(const std::vector<Target>& targets, int rounds, std::vector<dou
       if (mine > 0 && floor > 0)
         ratios.push_back(mine / floor);
     }
-    std::string line = "  / " + e2e::Utf8(BaseName(targets[k].exe));
-    line.resize(22, ' ');
+    const std::string line = Column("  / " + e2e::Utf8(BaseName(targets[k].exe)));
     report.Line(line + Describe(Summarise(ratios), 2) + "  " + MedianInterval(ratios));
   }
 }
@@ -297,8 +301,7 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
   report.Line("== start: CreateProcess to the visible frmIpsetter window with the address filled (ms, " +
               std::to_string(rounds) + " rounds)");
   for (const Target& t : targets) {
-    std::string line = "  " + e2e::Utf8(BaseName(t.exe));
-    line.resize(22, ' ');
+    std::string line = Column("  " + e2e::Utf8(BaseName(t.exe)));
     line += Describe(Summarise(t.start_ms));
     if (!t.query_ms.empty())
       line += "  (its reading: median " + Fixed(Summarise(t.query_ms).median) + ")";
@@ -318,8 +321,7 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
   // What the user waits for: the window painted, not only visible.
   report.Line("== start to the first idle, painted (ms)");
   for (const Target& t : targets) {
-    std::string line = "  " + e2e::Utf8(BaseName(t.exe));
-    line.resize(22, ' ');
+    const std::string line = Column("  " + e2e::Utf8(BaseName(t.exe)));
     std::vector<double> idle;
     std::copy_if(t.idle_ms.begin(), t.idle_ms.end(), std::back_inserter(idle), [](double ms) { return ms > 0; });
     report.Line(line + Describe(Summarise(idle)) + "  (" + std::to_string(idle.size()) + " seen)");
