@@ -2,16 +2,17 @@
 //   bench-driver.exe IPSETTER FLOOR_BARE FLOOR_WMI FLOOR_DLLS FLOOR_WINDOW SYNC_DIR [ROUNDS [IDLE_SECONDS]]
 // Start: from CreateProcess to the program's frmIpsetter window being visible with the address
 // box (113) filled and the window's thread answering. Each round starts ipsetter.exe and the four
-// floors one after the other (the order reversed every other round); a ratio is taken per pair of
-// the same round. Refresh: from the click to the title "Ipsetter" again. CPU, wake-ups and memory
-// come from the Linux side: the script answers "stat" requests (Wine does not report other
-// processes' times and memory).
+// floors one after the other, in an order that gives each the same predecessors and places
+// (kOrder); a ratio is taken per pair of the same round. Refresh: from the click to the title
+// "Ipsetter" again. CPU, wake-ups and memory come from the Linux side: the script answers "stat"
+// requests (Wine does not report other processes' times and memory).
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <sstream>
@@ -32,6 +33,15 @@ constexpr DWORD kStartTimeoutMs = 20000;
 // Lets the previous program's exit settle in Wine before the next start.
 constexpr DWORD kBetweenRunsMs = 200;
 constexpr int kRefreshes = 11;
+// A start is faster or slower by what ran just before it. The order reversed every other round
+// had ipsetter.exe follow itself or the program in the second place, but the program in the second
+// place follow a floor half the time. Here each program follows each program, itself included,
+// twice in ten rounds, and takes each place twice: two Williams squares, chained so that each round
+// begins with the program that ended the round before.
+constexpr int kCycleRounds = 10;
+constexpr std::size_t kOrder[kCycleRounds][5] = {
+    {0, 1, 4, 2, 3}, {3, 4, 2, 0, 1}, {1, 2, 0, 3, 4}, {4, 0, 3, 1, 2}, {2, 3, 1, 4, 0},
+    {0, 4, 1, 3, 2}, {2, 1, 3, 0, 4}, {4, 3, 0, 2, 1}, {1, 0, 2, 4, 3}, {3, 2, 4, 1, 0}};
 constexpr double kTickMs = 300;
 
 e2e::Report report;
@@ -74,6 +84,11 @@ Stats Summarise(std::vector<double> values) {
 std::string Describe(const Stats& s, int decimals = 1) {
   return "median " + Fixed(s.median, decimals) + "  min-max " + Fixed(s.min, decimals) + "-" +
          Fixed(s.max, decimals);
+}
+
+// A program's name as the first column; a compared build's longer name must not run into the figures.
+std::string Column(const std::string& text) {
+  return text + std::string(text.size() < 22 ? 22 - text.size() : 1, ' ');
 }
 
 std::wstring BaseName(const std::wstring& path) {
@@ -211,33 +226,60 @@ struct Target {
   std::vector<double> query_ms;  // the floors' own reading time during their start
 };
 
-bool MeasureStarts(std::vector<Target>& targets, int rounds) {
-  // One unmeasured start each: Wine's caches and the first-use costs are not what is compared.
-  for (Target& t : targets) {
+// One round in the order `order`; measured unless `round` is negative.
+bool StartRound(std::vector<Target>& targets, const std::size_t (&order)[5], int round) {
+  for (std::size_t k : order) {
+    Target& t = targets[k];
     Program p;
-    if (p.Start(t.exe) < 0) {
-      report.Line("FAIL " + e2e::Utf8(t.exe) + " did not show a filled window");
+    const double ms = p.Start(t.exe);
+    if (ms < 0) {
+      report.Line("FAIL " + e2e::Utf8(t.exe) + " did not show a filled window" +
+                  (round < 0 ? std::string() : " in round " + std::to_string(round + 1)));
       return false;
     }
-  }
-  for (int round = 0; round < rounds; ++round) {
-    for (std::size_t k = 0; k < targets.size(); ++k) {
-      Target& t = targets[round % 2 == 0 ? k : targets.size() - 1 - k];
-      Program p;
-      const double ms = p.Start(t.exe);
-      if (ms < 0) {
-        report.Line("FAIL " + e2e::Utf8(t.exe) + " did not show a filled window in round " +
-                    std::to_string(round + 1));
-        return false;
-      }
-      t.start_ms.push_back(ms);
-      t.idle_ms.push_back(p.idle_ms());
-      const std::wstring query_us = e2e::App::TextOf(GetDlgItem(p.window(), kQueryTime));
-      if (!query_us.empty() && query_us != L"<no answer>")
-        t.query_ms.push_back(std::stod(query_us) / 1000.0);
-    }
+    if (round < 0)
+      continue;
+    t.start_ms.push_back(ms);
+    t.idle_ms.push_back(p.idle_ms());
+    const std::wstring query_us = e2e::App::TextOf(GetDlgItem(p.window(), kQueryTime));
+    if (!query_us.empty() && query_us != L"<no answer>")
+      t.query_ms.push_back(std::stod(query_us) / 1000.0);
   }
   return true;
+}
+
+bool MeasureStarts(std::vector<Target>& targets, int rounds) {
+  // The cycle's last round, unmeasured: Wine's caches and the first-use costs are not what is
+  // compared, and the first round follows what it follows in every cycle.
+  if (!StartRound(targets, kOrder[kCycleRounds - 1], -1))
+    return false;
+  for (int round = 0; round < rounds; ++round) {
+    if (!StartRound(targets, kOrder[round % kCycleRounds], round))
+      return false;
+  }
+  return true;
+}
+
+// Where the true median lies, with at least 95 % confidence, from the order statistics alone (the
+// binomial count of values below the median). Ratios of single starts spread by a factor of two on a
+// busy machine: a median of 1.04 means nothing unless its interval leaves out 1.
+std::string MedianInterval(std::vector<double> values) {
+  const std::size_t n = values.size();
+  // at_most: P(B <= k) for B, the count of values below the median, binomial(n, 1/2).
+  double term = std::pow(0.5, static_cast<double>(n));
+  double at_most = term;
+  if (n == 0 || at_most > 0.025)
+    return "too few rounds for a 95 % interval";
+  std::size_t k = 0;
+  while (k + 1 < n / 2) {
+    term = term * static_cast<double>(n - k) / static_cast<double>(k + 1);
+    if (at_most + term > 0.025)
+      break;
+    at_most += term;
+    ++k;
+  }
+  std::sort(values.begin(), values.end());
+  return "95 % interval " + Fixed(values[k], 2) + "-" + Fixed(values[n - 1 - k], 2);
 }
 
 void PrintRatios(const std::vector<Target>& targets, int rounds, std::vector<double> Target::*times) {
@@ -250,9 +292,8 @@ void PrintRatios(const std::vector<Target>& targets, int rounds, std::vector<dou
       if (mine > 0 && floor > 0)
         ratios.push_back(mine / floor);
     }
-    std::string line = "  / " + e2e::Utf8(BaseName(targets[k].exe));
-    line.resize(22, ' ');
-    report.Line(line + Describe(Summarise(ratios), 2));
+    const std::string line = Column("  / " + e2e::Utf8(BaseName(targets[k].exe)));
+    report.Line(line + Describe(Summarise(ratios), 2) + "  " + MedianInterval(ratios));
   }
 }
 
@@ -260,8 +301,7 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
   report.Line("== start: CreateProcess to the visible frmIpsetter window with the address filled (ms, " +
               std::to_string(rounds) + " rounds)");
   for (const Target& t : targets) {
-    std::string line = "  " + e2e::Utf8(BaseName(t.exe));
-    line.resize(22, ' ');
+    std::string line = Column("  " + e2e::Utf8(BaseName(t.exe)));
     line += Describe(Summarise(t.start_ms));
     if (!t.query_ms.empty())
       line += "  (its reading: median " + Fixed(Summarise(t.query_ms).median) + ")";
@@ -281,8 +321,7 @@ void PrintStarts(const std::vector<Target>& targets, int rounds) {
   // What the user waits for: the window painted, not only visible.
   report.Line("== start to the first idle, painted (ms)");
   for (const Target& t : targets) {
-    std::string line = "  " + e2e::Utf8(BaseName(t.exe));
-    line.resize(22, ' ');
+    const std::string line = Column("  " + e2e::Utf8(BaseName(t.exe)));
     std::vector<double> idle;
     std::copy_if(t.idle_ms.begin(), t.idle_ms.end(), std::back_inserter(idle), [](double ms) { return ms > 0; });
     report.Line(line + Describe(Summarise(idle)) + "  (" + std::to_string(idle.size()) + " seen)");
@@ -405,7 +444,9 @@ int Run(int argc, wchar_t** argv) {
         stderr);
     return 2;
   }
-  const int rounds = argc > 7 ? std::max(1, _wtoi(argv[7])) : 15;
+  // Whole cycles only: a part of one would favour some program again.
+  const int asked = argc > 7 ? std::max(1, _wtoi(argv[7])) : 20;
+  const int rounds = (asked + kCycleRounds - 1) / kCycleRounds * kCycleRounds;
   const int idle_seconds = argc > 8 ? std::max(0, _wtoi(argv[8])) : 60;
   // --warm: one start of each, nothing measured; Wine's own processes come up meanwhile.
   const bool warm_only = argc > 9 && std::wstring(argv[9]) == L"--warm";

@@ -1,6 +1,7 @@
 #!/bin/bash
 # The start-up and poll benchmark of ipsetter.exe under Wine (README, "Performance"). As root:
-#   bash bench/run.sh [ROUNDS [IDLE_SECONDS]]        defaults: 15 rounds, 60 s idle; about 5 minutes
+#   bash bench/run.sh [ROUNDS [IDLE_SECONDS]]        defaults: 20 rounds, 60 s idle; about 5 minutes
+# (ROUNDS is rounded up to whole cycles of 10, in which each program follows each program as often).
 # Builds with the mingw preset (BENCH_BUILD overrides the build folder), then runs bench-driver.exe
 # in a network namespace of its own whose DNS answers at once (Wine makes a reverse lookup per
 # adapter at every query), with a private Wine prefix and X server. Prints the driver's figures,
