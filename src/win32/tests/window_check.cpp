@@ -422,13 +422,22 @@ void CheckEvents(ipsetter::win32::MainWindow& window,
 
 // The start where no desktop shell answers: what it asks of ShellExecuteEx. A per-user exefile
 // command is planted first; the class key handed over must still be the machine's.
-SHELLEXECUTEINFOW recorded_start{};
-std::wstring recorded_command;
+// The call's strings are the caller's and gone once it returns: kept as copies.
+struct RecordedStart {
+  SHELLEXECUTEINFOW info{};
+  std::wstring verb, file, directory, command;
+} recorded;
+std::wstring Copy(const wchar_t* text) {
+  return text ? text : L"(null)";
+}
 BOOL WINAPI RecordStart(SHELLEXECUTEINFOW* info) {
-  recorded_start = *info;
+  recorded.info = *info;
+  recorded.verb = Copy(info->lpVerb);
+  recorded.file = Copy(info->lpFile);
+  recorded.directory = Copy(info->lpDirectory);
   wchar_t command[512] = {};
   LONG size = sizeof(command);
-  recorded_command = RegQueryValueW(info->hkeyClass, L"shell\\open\\command", command, &size) == ERROR_SUCCESS
+  recorded.command = RegQueryValueW(info->hkeyClass, L"shell\\open\\command", command, &size) == ERROR_SUCCESS
                          ? command
                          : L"(unreadable)";
   SetLastError(ERROR_FILE_NOT_FOUND);
@@ -449,24 +458,22 @@ void CheckKeyboardFallback() {
   const std::wstring folder = ipsetter::win32::SystemDirectory();
   const bool started = ipsetter::win32::StartThroughMachineClass(folder + L"\\osk.exe", folder, RecordStart);
   const DWORD error = GetLastError();
-  const SHELLEXECUTEINFOW& r = recorded_start;
+  const SHELLEXECUTEINFOW& r = recorded.info;
   std::printf(
       "# keyboard fallback call: ShellExecuteExW fMask=0x%lx lpVerb=%s lpFile=%s lpDirectory=%s "
       "lpParameters=%s lpClass=%s nShow=%d hkeyClass's shell\\open\\command=%s\n",
-      static_cast<unsigned long>(r.fMask), Narrow(r.lpVerb ? r.lpVerb : L"(null)").c_str(),
-      Narrow(r.lpFile ? r.lpFile : L"(null)").c_str(),
-      Narrow(r.lpDirectory ? r.lpDirectory : L"(null)").c_str(), r.lpParameters ? "set" : "(null)",
-      r.lpClass ? "set" : "(null)", r.nShow, Narrow(recorded_command).c_str());
+      static_cast<unsigned long>(r.fMask), Narrow(recorded.verb).c_str(), Narrow(recorded.file).c_str(),
+      Narrow(recorded.directory).c_str(), r.lpParameters ? "set" : "(null)", r.lpClass ? "set" : "(null)",
+      r.nShow, Narrow(recorded.command).c_str());
   Check(r.cbSize == sizeof(SHELLEXECUTEINFOW) &&
             r.fMask == (SEE_MASK_CLASSKEY | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI) &&
-            std::wstring(r.lpVerb) == L"open" && std::wstring(r.lpFile) == folder + L"\\osk.exe" &&
-            std::wstring(r.lpDirectory) == folder && !r.lpParameters && !r.lpClass &&
-            r.nShow == SW_SHOWNORMAL,
+            recorded.verb == L"open" && recorded.file == folder + L"\\osk.exe" &&
+            recorded.directory == folder && !r.lpParameters && !r.lpClass && r.nShow == SW_SHOWNORMAL,
         "keyboard fallback: System32's osk.exe, verb open, in System32, shown normally, through a class key",
-        Narrow(std::to_wstring(r.fMask) + L" " + (r.lpFile ? r.lpFile : L"-")));
-  Check(machine[0] && recorded_command == machine,
+        Narrow(std::to_wstring(r.fMask) + L" " + recorded.file));
+  Check(machine[0] && recorded.command == machine,
         "keyboard fallback: the class key is the machine's exefile, not the user's planted one",
-        Narrow(recorded_command + L" / machine: " + machine));
+        Narrow(recorded.command + L" / machine: " + machine));
   DWORD subkeys = 0;
   Check(RegQueryInfoKeyW(r.hkeyClass, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS,
@@ -486,6 +493,9 @@ void CheckKeyboardFallback() {
   RegSetValueExW(command, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(recorder.c_str()),
                  static_cast<DWORD>((recorder.size() + 1) * sizeof(wchar_t)));
   DeleteFileW(L"C:\\keyboard-fallback.txt");
+  // Wine has no osk.exe, and the program starts none that is missing.
+  const std::wstring osk = folder + L"\\osk.exe";
+  const bool made_osk = CopyFileW((folder + L"\\cmd.exe").c_str(), osk.c_str(), TRUE) != FALSE;
   bool threw = false;
   try {
     shellless.StartKeyboard();
@@ -508,6 +518,8 @@ void CheckKeyboardFallback() {
     said.pop_back();
   Check(!threw && said == Narrow(folder + L"\\osk.exe"),
         "keyboard without a desktop shell: started through the machine's exefile command", said);
+  if (made_osk)
+    DeleteFileW(osk.c_str());
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile");
 }
 
