@@ -33,11 +33,12 @@ constexpr DWORD kStartTimeoutMs = 20000;
 // Lets the previous program's exit settle in Wine before the next start.
 constexpr DWORD kBetweenRunsMs = 200;
 constexpr int kRefreshes = 11;
-// A start is faster or slower by what ran just before it. The order reversed every other round
-// had ipsetter.exe follow itself or the program in the second place, but the program in the second
-// place follow a floor half the time. Here each program follows each program, itself included,
-// twice in ten rounds, and takes each place twice: two Williams squares, chained so that each round
-// begins with the program that ended the round before.
+// What ran just before a start may change its cost (caches), by 3 % at most as measured, but a
+// comparison near 1 must not hang on it: the order reversed every other round had ipsetter.exe
+// follow itself or the program in the second place, and that program follow a floor half the time.
+// Here each program follows each program, itself included, twice in ten rounds, and takes each
+// place twice: two Williams squares, chained so that each round begins with the program that ended
+// the round before.
 constexpr int kCycleRounds = 10;
 constexpr std::size_t kOrder[kCycleRounds][5] = {
     {0, 1, 4, 2, 3}, {3, 4, 2, 0, 1}, {1, 2, 0, 3, 4}, {4, 0, 3, 1, 2}, {2, 3, 1, 4, 0},
