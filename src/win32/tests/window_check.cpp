@@ -10,6 +10,7 @@
 #include <io.h>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -299,7 +300,62 @@ void CheckColours(ipsetter::win32::MainWindow& window) {
   }
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
+  // A source that throws: the message ends at the window's boundary and the window goes on.
+  window.SetHighContrastSource([]() -> bool { throw std::runtime_error("no answer"); });
+  SendMessageW(hwnd, WM_SYSCOLORCHANGE, 0, 0);
+  const bool kept = IsWindow(hwnd) && !window.HighContrast();
+  window.SetHighContrastSource([] { return true; });
+  SendMessageW(hwnd, WM_SYSCOLORCHANGE, 0, 0);
+  Check(kept && window.HighContrast(), "a throwing high-contrast source: the window keeps its state and answers on");
   window.SetHighContrastSource(ipsetter::win32::SystemHighContrast);
+  SendMessageW(hwnd, WM_SYSCOLORCHANGE, 0, 0);
+}
+
+// Window creation refused by the system (a CBT hook refuses the first window of a class): the
+// program ends with 1 before it asks the network, and leaves no window behind.
+const wchar_t* g_refused_class = nullptr;
+int g_refused = 0;
+LRESULT CALLBACK RefuseCreation(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_CREATEWND && g_refused == 0) {
+    LPCWSTR cls = reinterpret_cast<CBT_CREATEWNDW*>(lparam)->lpcs->lpszClass;
+    // Common controls 6 names its classes with their version: "6.0.2600.2982!Edit".
+    if (!IS_INTRESOURCE(cls) && wcsrchr(cls, L'!'))
+      cls = wcsrchr(cls, L'!') + 1;
+    if (!IS_INTRESOURCE(cls) && _wcsicmp(cls, g_refused_class) == 0) {
+      ++g_refused;
+      return 1;
+    }
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+int ThreadWindows() {
+  int count = 0;
+  EnumThreadWindows(
+      GetCurrentThreadId(), [](HWND, LPARAM lp) -> BOOL { return ++*reinterpret_cast<int*>(lp), TRUE; },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+void CheckCreationRefused() {
+  for (const wchar_t* cls : {L"frmIpsetter", L"Edit", L"Button", L"Static"}) {
+    ipsetter::sim::SimulatedNetwork network;
+    network.adapters.push_back(StaticAdapter());
+    RecordingPlatform platform;
+    const int windows_before = ThreadWindows();
+    g_refused_class = cls;
+    g_refused = 0;
+    HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseCreation, nullptr, GetCurrentThreadId());
+    const int code = ipsetter::RunIpsetter(GetModuleHandleW(nullptr), network, platform);
+    UnhookWindowsHookEx(hook);
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);  // the frame's end posts one
+    Check(hook != nullptr && code == 1 && g_refused == 1 && network.calls.empty() && platform.placements.empty() &&
+              ThreadWindows() == windows_before && FindWindowW(L"frmIpsetter", nullptr) == nullptr,
+          "creation of the first " + Narrow(cls) + " window refused: exit code 1, no call, no window left",
+          "code " + std::to_string(code) + ", " + std::to_string(network.calls.size()) + " calls, " +
+              std::to_string(ThreadWindows()) + " windows");
+  }
 }
 
 void CheckPeer(ipsetter::win32::MainWindow& window) {
@@ -829,6 +885,7 @@ int main() {
     window.SetForm(nullptr);
   }
   CheckKeyboardFallback();
+  CheckCreationRefused();
   CheckRunningProgram();
   CoUninitialize();
   std::printf("%d passed, %d failed\n", passed, failed);
