@@ -242,6 +242,19 @@ bool RunToEnd(const std::wstring& exe, const std::wstring& args, DWORD timeout_m
   return ended;
 }
 
+void TabCycle(Report& r, Script& script, const App& app, const std::vector<int>& order, const std::string& what) {
+  std::string got, want;
+  bool ok = true;
+  for (int id : order) {
+    script.Keys("Tab");
+    WaitUntil([&] { return app.FocusId() == id; }, 2000);
+    got.append(" ").append(std::to_string(app.FocusId()));
+    want.append(" ").append(std::to_string(id));
+    ok = ok && app.FocusId() == id;
+  }
+  r.Check(ok, what + ":" + want, "focus went" + got + "; " + app.FocusInfo());
+}
+
 bool WriteText(const std::wstring& path, const std::string& content) {
   std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   out << content;

@@ -95,6 +95,9 @@ class App {
   HWND hwnd_ = nullptr;
 };
 
+// Presses Tab once per id: each press must move the focus to the next id, in order.
+void TabCycle(Report& r, Script& script, const App& app, const std::vector<int>& order, const std::string& what);
+
 // Visible top-level windows of class frmIpsetter, of any process.
 std::vector<HWND> IpsetterWindows();
 

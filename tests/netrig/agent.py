@@ -13,8 +13,11 @@ adapter has no address) is kept here.
 
 A fault: {"op": "fault", "on": "adapters"|"method"|METHOD|"any", "adapter": IFNAME (optional),
 "answer": ANSWER, "count": N (default 1)}; ANSWER is "close", "garbage", "hresult:0x8004xxxx",
-"return:N" (a method answers N and changes nothing) or "hold:SECONDS" (the answer comes that much
-later, as from a busy service).
+"return:N" (a method answers N and changes nothing; "return:null" answers no value), "hold:SECONDS"
+(the answer comes that much later, as from a busy service), or, on "adapters", an object
+{"name": PROPERTY, "vt": "VT_...", "value": JSON} that the stand-in hands out as that property of
+every adapter, typed as said (a service that breaks its own schema). On "Terminate" a fault stops
+the stand-in from ending the process: "return:N" is the method's answer.
 """
 import argparse
 import ipaddress
@@ -334,7 +337,7 @@ class Agent:
     # ------------------------------------------------------------------ requests
 
     def fault_for(self, op, req):
-        method = req.get("method") if op == "method" else None
+        method = req.get("method") if op in ("method", "terminate") else None
         adapter = None
         if op == "method":
             adapter = {l["ifindex"]: l["ifname"] for l in self.links()}.get(req.get("Index"))
@@ -350,21 +353,27 @@ class Agent:
     def answer(self, req):
         op = req.get("op")
         self.follow_leases()
-        if op in ("adapters", "method"):
+        if op in ("adapters", "method", "terminate"):
             fault = self.fault_for(op, req)
+            if isinstance(fault, dict) and op == "adapters":
+                return {"ok": True, "adapters": self.read(), "retype": fault}
+            fault = fault if isinstance(fault, str) else None
             if fault == "close":
                 return None
             if fault == "garbage":
                 return "this is not JSON"
             if fault and fault.startswith("hresult:"):
                 return {"ok": False, "hresult": fault.split(":", 1)[1]}
-            if fault and fault.startswith("return:") and op == "method":
-                return {"ok": True, "ReturnValue": int(fault.split(":", 1)[1])}
+            if fault and fault.startswith("return:") and op != "adapters":
+                value = fault.split(":", 1)[1]
+                return {"ok": True, "ReturnValue": None if value == "null" else int(value)}
             if fault and fault.startswith("hold:"):
                 self.log.write(f"{time.time():.3f} holding the answer {fault[5:]} s\n")
                 time.sleep(float(fault.split(":", 1)[1]))
             if op == "adapters":
                 return {"ok": True, "adapters": self.read()}
+            if op == "terminate":
+                return {"ok": True}
             return self.method(req)
         if op == "fault":
             self.faults.append({"on": req["on"], "answer": req["answer"], "count": int(req.get("count", 1)),

@@ -13,6 +13,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <set>
@@ -207,6 +208,8 @@ class Lane {
 
   void Main();
   void Timeout();
+  void KeysAt144Dpi();
+  void DpiAndColourChanges();
   void EndSession();
 
  private:
@@ -233,9 +236,14 @@ class Lane {
   void ClearedBoxWhileServerHolds();
   void Keyboard();
   void ProviderFaults();
+  void WronglyTyped();
+  void MethodFaults();
+  void TerminateFails();
   void StaticEightyOneOnDhcp();
   void HeldApply();
   void HeldApplyClosed();
+  // The methods since the mark in short, grouped by adapter: "a0 ES=0 SG=71 DNS=0; a1 ...".
+  std::string MethodsInShort() const;
   // The record since the mark, as the queries and method calls it holds, in order.
   std::vector<std::string> QueriesAndMethodsSinceMark() const;
   // How long the provider's caller waited for the agent's answer to a method; -1 if not recorded.
@@ -250,6 +258,7 @@ class Lane {
   App app_;
   Kernel kernel_;
   size_t mark_ = 0;
+  std::map<int, RECT> start_rects_;
 };
 
 // The three calls Set_Static makes on one adapter (gateway 10.80.5.1), as MethodsSinceMark() lists
@@ -732,6 +741,197 @@ bool Lane::Answered(const std::string& method) const {
       [&](const json& j) { return j.value("call", "") == "ExecMethod" && j.value("method", "") == method; });
 }
 
+std::string Lane::MethodsInShort() const {
+  static const std::map<std::string, std::string> kShort{{"EnableStatic", "ES"},
+                                                         {"SetGateways", "SG"},
+                                                         {"SetDNSServerSearchOrder", "DNS"},
+                                                         {"EnableDHCP", "DHCP"}};
+  std::string out, adapter;
+  const auto lines = RecordLines();
+  for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i) {
+    const json& j = lines[i];
+    if (j.value("call", "") != "ExecMethod")
+      continue;
+    const std::string path = j.value("path", "");
+    const std::string index = path.substr(path.rfind('=') + 1);
+    std::string name = "#" + index;
+    for (const auto& [link, l] : kernel_.links)
+      if (std::to_string(l.index) == index)
+        name = link;
+    if (name != adapter)
+      out += (out.empty() ? "" : "; ") + name;
+    adapter = name;
+    const auto method = kShort.find(j.value("method", ""));
+    const bool returned = j.contains("ReturnValue") && !j["ReturnValue"].is_null();
+    out += " " + (method == kShort.end() ? j.value("method", "?") : method->second) + "=" +
+           (returned ? j["ReturnValue"].dump() : j.value("hr", "?"));
+  }
+  return out;
+}
+
+// A service that breaks its own schema: each property read in another VARIANT type than the class
+// gives it. What the window can use it shows; anything else ends the Refresh as a type mismatch.
+void Lane::WronglyTyped() {
+  static const struct {
+    const char* property;
+    const char* vt;
+    const char* value;
+    const wchar_t* boxes;  // what the Refresh shows; null: the mismatch; "LEASE|": a1's lease first
+  } kRows[] = {
+      {"DHCPEnabled", "VT_I1", "1", nullptr},
+      {"DHCPEnabled", "VT_UI1", "1", nullptr},
+      {"DHCPEnabled", "VT_I2", "1", nullptr},
+      {"DHCPEnabled", "VT_UI2", "1", nullptr},
+      {"DHCPEnabled", "VT_I4", "1", nullptr},
+      {"DHCPEnabled", "VT_UI4", "1", nullptr},
+      {"DHCPEnabled", "VT_INT", "1", nullptr},
+      {"DHCPEnabled", "VT_UINT", "1", nullptr},
+      {"DHCPEnabled", "VT_I8", "1", nullptr},
+      {"DHCPEnabled", "VT_UI8", "1", nullptr},
+      {"DHCPEnabled", "VT_UI8", "1e19", nullptr},  // beyond a signed 64-bit number
+      {"DHCPEnabled", "VT_R4", "1", nullptr},
+      {"DHCPEnabled", "VT_R8", "1", nullptr},
+      {"DHCPEnabled", "VT_BSTR", R"("TRUE")", nullptr},
+      {"DHCPEnabled", "VT_DATE", "1", nullptr},
+      {"IPAddress", "VT_BSTR", R"("10.81.0.200")", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_BOOL", "[true]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_I1", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_UI1", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_I2", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_UI2", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_I4", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_UI4", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_INT", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_UINT", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_I8", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_UI8", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_R4", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_R8", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_CY", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_VARIANT", "[10]", nullptr},
+      {"IPAddress", "VT_ARRAY|VT_VARIANT", R"(["fd00::5","10.81.0.200"])",
+       L"10.81.0.200|255.255.255.0|10.82.0.1|10.82.0.53|10.82.0.54"},
+      {"DNSServerSearchOrder", "VT_ARRAY|VT_BSTR", "[]", L"LEASE|10.82.0.1||"},
+  };
+  // From a window that shows what is in force: a failed Refresh leaves the Static box as it was.
+  app_.Click(kCmdRefresh);
+  Reaches(L"Ipsetter", 5000, "Refresh before the wrongly typed properties");
+  const Kernel k = ReadKernel();
+  for (const auto& row : kRows) {
+    const std::string what = std::string("Refresh, ") + row.property + " as " + row.vt + " " + row.value;
+    // A Refresh that reads ends with one poll, which reads again: a usable value is given to both.
+    script_.Run(std::string(R"(agent {"op":"fault","on":"adapters","count":)") + (row.boxes ? "2" : "1") +
+                R"(,"answer":{"name":")" + row.property + R"(","vt":")" + row.vt + R"(","value":)" + row.value +
+                "}}");
+    app_.Click(kCmdRefresh);
+    if (!row.boxes) {
+      ExpectWindow(r_, app_, what,
+                   {L"Ipsetter - Error", L"||||", 0, L"automatic", L"Type mismatch (0x80041005)", kDhcpShown});
+    } else {
+      app_.WaitTitle(L"Ipsetter", 5000);  // after the Refresh's one poll
+      const std::wstring boxes = row.boxes;
+      const std::wstring lease = L"LEASE|";
+      ExpectWindow(r_, app_, what,
+                   {L"Ipsetter",
+                    boxes.rfind(lease, 0) == 0 ? WithLease(k, boxes.substr(lease.size())) : boxes, 0,
+                    L"automatic", L"", kDhcpShown});
+    }
+  }
+  app_.Click(kCmdRefresh);
+  Reaches(L"Ipsetter", 5000, "Refresh after the wrongly typed properties");
+}
+
+// Each configuration method failing on the last adapter and on an earlier one. Only the last
+// adapter's results count; a failed static change falls back to DHCP; a failed DHCP change ends in
+// "Ipsetter - Error". The rows run in order: each starts from where the one before left the adapters
+// (DHCP Apply needs a static window). The agent's "return:N" changes nothing on its adapter.
+void Lane::MethodFaults() {
+  static const struct {
+    const char* name;
+    bool static_apply;
+    std::vector<const char*> faults;  // method@adapter=answer
+    const wchar_t* status;
+    const wchar_t* title;
+    const char* calls;
+  } kRows[] = {
+      {"SetGateways fails on the last adapter, a code without text", true, {"SetGateways@a1=2"},
+       L" - Trying DHCP ..", L"Ipsetter - Updated",
+       "a0 ES=0 SG=0 DNS=0; a1 ES=0 SG=2 DNS=0; a0 DHCP=0 DNS=0; a1 DHCP=0 DNS=0"},
+      {"SetDNSServerSearchOrder fails on the last adapter", true, {"SetDNSServerSearchOrder@a1=70"},
+       L"Invalid DNS Address - Trying DHCP ..", L"Ipsetter - Updated",
+       "a0 ES=0 SG=0 DNS=0; a1 ES=0 SG=0 DNS=70; a0 DHCP=0 DNS=0; a1 DHCP=0 DNS=0"},
+      {"SetGateways fails on an earlier adapter", true, {"SetGateways@a0=71"}, L"", L"Ipsetter - Updated",
+       "a0 ES=0 SG=71 DNS=0; a1 ES=0 SG=0 DNS=0"},
+      {"SetDNSServerSearchOrder (DHCP) fails on an earlier adapter", false, {"SetDNSServerSearchOrder@a0=70"},
+       L"", L"Ipsetter - Updated", "a0 DHCP=0 DNS=70; a1 DHCP=0 DNS=0"},
+      {"EnableStatic fails on an earlier adapter", true, {"EnableStatic@a0=66"}, L"", L"Ipsetter - Updated",
+       "a0 ES=66 SG=64 DNS=0; a1 ES=0 SG=0 DNS=0"},
+      {"EnableDHCP fails on an earlier adapter", false, {"EnableDHCP@a0=81"}, L"", L"Ipsetter - Updated",
+       "a0 DHCP=81 DNS=0; a1 DHCP=0 DNS=0"},
+      {"SetDNSServerSearchOrder (static) fails on an earlier adapter", true, {"SetDNSServerSearchOrder@a0=70"},
+       L"", L"Ipsetter - Updated", "a0 ES=0 SG=0 DNS=70; a1 ES=0 SG=0 DNS=0"},
+      {"EnableDHCP fails on the last adapter", false, {"EnableDHCP@a1=81"}, L"Unable to Configure DHCP",
+       L"Ipsetter - Error", "a0 DHCP=0 DNS=0; a1 DHCP=81 DNS=0"},
+      {"SetDNSServerSearchOrder (DHCP) fails on the last adapter", false, {"SetDNSServerSearchOrder@a1=70"},
+       L"Invalid IP address", L"Ipsetter - Error", "a0 DHCP=0 DNS=0; a1 DHCP=0 DNS=70"},
+      {"EnableStatic and its fallback fail on the last adapter", true, {"EnableStatic@a1=66", "EnableDHCP@a1=100"},
+       L"DHCP Not Enabled On Adapter", L"Ipsetter - Error",
+       "a0 ES=0 SG=0 DNS=0; a1 ES=66 SG=64 DNS=0; a0 DHCP=0 DNS=0; a1 DHCP=100 DNS=0"},
+      {"EnableStatic answers no ReturnValue", true, {"EnableStatic@a0=null"}, L"Type mismatch (0x80041005)",
+       L"Ipsetter - Error", "a0 ES=0x00000000"},
+  };
+  for (const auto& row : kRows) {
+    const std::string what = std::string(row.static_apply ? "static" : "DHCP") + " Apply, " + row.name;
+    app_.Click(kCmdRefresh);
+    if (!app_.WaitTitle(L"Ipsetter", 5000))
+      r_.Check(false, what + ": Refresh before", Utf8(app_.Title()));
+    if ((app_.CheckState(kChkStatic) == BST_CHECKED) != row.static_apply)
+      app_.Click(kChkStatic);
+    if (row.static_apply)
+      TypeStatic(kStaticIp, kStaticGw, kStaticDns1, kStaticDns2);
+    for (const std::string fault : row.faults) {
+      const size_t at = fault.find('@'), eq = fault.find('=');
+      script_.Run(R"(agent {"op":"fault","on":")" + fault.substr(0, at) + R"(","adapter":")" +
+                  fault.substr(at + 1, eq - at - 1) + R"(","answer":"return:)" + fault.substr(eq + 1) + R"("})");
+    }
+    Mark();
+    r_.Check(app_.Enabled(kCmdApply) && app_.Click(kCmdApply), what + ": Apply clicked", Enables(app_));
+    // Read as the click returns: the monitor's later polls may fall back again, and "Updated" clears
+    // the status line.
+    const std::string calls = MethodsInShort();
+    r_.Equal(app_.Text(kTxtStatus), row.status, what + ": status");
+    r_.Check(calls == row.calls, what + ": the calls and their results", "got " + calls + "\n    want " + row.calls);
+    if (!app_.WaitTitle(row.title, 30000)) {
+      r_.Check(false, what + ": title \"" + Utf8(row.title) + "\"", Utf8(app_.Title()));
+      PrintRecordSinceMark(what);
+    }
+  }
+  app_.Click(kCmdRefresh);
+  const Kernel k = SettledKernel(BothLeased);
+  r_.Check(k.Leased("a0") && k.Leased("a1"), "kernel after the method faults: both adapters on DHCP, leased",
+           Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet));
+}
+
+// A keyboard that Terminate cannot end runs on, silently; the click still starts a new one, and the
+// next click ends both.
+void Lane::TerminateFails() {
+  const auto before = Keyboards();
+  script_.Run(R"(agent {"op":"fault","on":"Terminate","answer":"return:2"})");
+  const std::wstring title = app_.Title(), status = app_.Text(kTxtStatus);
+  app_.Click(kCmdKeyboard);
+  WaitUntil([] { return Keyboards().size() == 2; }, 10000);
+  const auto after = Keyboards();
+  r_.Check(before.size() == 1 && after.size() == 2 && after.count(before.begin()->first) &&
+               app_.Title() == title && app_.Text(kTxtStatus) == status,
+           "Terminate answers 2: the keyboard runs on, a new one starts, nothing said",
+           Names(before) + " -> " + Names(after) + ", title \"" + Utf8(app_.Title()) + "\"");
+  app_.Click(kCmdKeyboard);
+  WaitUntil([&] { return Keyboards().size() == 1 && !after.count(Keyboards().begin()->first); }, 10000);
+  const auto next = Keyboards();
+  r_.Check(next.size() == 1 && !after.count(next.begin()->first),
+           "the next click ends both and starts one", Names(after) + " -> " + Names(next));
+}
+
 const char kReadQuery[] =
     "ExecQuery Select IPAddress, IPSubnet, DNSServerSearchOrder, DefaultIPGateway, DHCPEnabled from "
     "Win32_NetworkAdapterConfiguration where IPEnabled=TRUE";
@@ -911,9 +1111,192 @@ void Lane::Main() {
   ClearedBoxWhileServerHolds();
   Keyboard();
   ProviderFaults();
+  TerminateFails();
+  WronglyTyped();
+  MethodFaults();
   StaticEightyOneOnDhcp();
   HeldApply();
   HeldApplyClosed();
+}
+
+// Every control's place in the window's client area.
+std::map<int, RECT> ControlRects(HWND window) {
+  std::map<int, RECT> rects;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    rects[GetDlgCtrlID(child)] = r;
+  }
+  return rects;
+}
+
+// Whether each rectangle of `at` is that of `base` scaled by num/den, within a pixel of rounding.
+bool Scaled(const std::map<int, RECT>& base, const std::map<int, RECT>& at, int num, int den, std::string* why) {
+  // The labels for screen readers come at the first idle moment: only the controls of `base` count.
+  bool ok = base.size() >= 15;
+  if (!ok)
+    *why += std::to_string(base.size()) + " controls;";
+  for (const auto& [id, b] : base) {
+    const auto found = at.find(id);
+    if (found == at.end()) {
+      *why += " control " + std::to_string(id) + " gone;";
+      return false;
+    }
+    const RECT& a = found->second;
+    const LONG want[] = {b.left * num / den, b.top * num / den, b.right * num / den, b.bottom * num / den};
+    const LONG got[] = {a.left, a.top, a.right, a.bottom};
+    for (int i = 0; i < 4; ++i) {
+      if (std::abs(got[i] - want[i]) > 1) {
+        ok = false;
+        *why += " control " + std::to_string(id) + " edge " + std::to_string(i) + ": " + std::to_string(got[i]) +
+                " for " + std::to_string(want[i]) + ";";
+      }
+    }
+  }
+  return ok;
+}
+
+// WM_DPICHANGED carries a pointer: the rectangle is put at one address in both processes, so that
+// it holds whether or not Wine copies the message's data across.
+bool SendDpiChange(HWND window, DWORD pid, int from_dpi, int dpi) {
+  RECT suggested{};
+  GetWindowRect(window, &suggested);
+  suggested.right = suggested.left + (suggested.right - suggested.left) * dpi / from_dpi;
+  suggested.bottom = suggested.top + (suggested.bottom - suggested.top) * dpi / from_dpi;
+  const HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process)
+    return false;
+  std::vector<void*> ours;
+  void* shared = nullptr;
+  for (int attempt = 0; attempt < 32 && !shared; ++attempt) {
+    void* local = VirtualAlloc(nullptr, 65536, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (!local)
+      break;
+    ours.push_back(local);
+    if (VirtualAllocEx(process, local, 65536, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE) == local)
+      shared = local;
+  }
+  bool sent = false;
+  if (shared) {
+    *static_cast<RECT*>(shared) = suggested;
+    WriteProcessMemory(process, shared, &suggested, sizeof suggested, nullptr);
+    DWORD_PTR unused = 0;
+    sent = SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(shared),
+                               SMTO_NORMAL, 5000, &unused) != 0;
+    VirtualFreeEx(process, shared, 0, MEM_RELEASE);
+  }
+  for (void* p : ours)
+    VirtualFree(p, 0, MEM_RELEASE);
+  CloseHandle(process);
+  return sent;
+}
+
+// A plain window of the driver's own, with its own message loop, for the focus to go to and come
+// back from.
+class OtherWindow {
+ public:
+  OtherWindow() {
+    thread_ = CreateThread(nullptr, 0, &OtherWindow::Run, this, 0, nullptr);
+    WaitUntil([&] { return hwnd_ != nullptr; }, 5000);
+  }
+  ~OtherWindow() {
+    if (hwnd_)
+      PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    WaitForSingleObject(thread_, 5000);
+    CloseHandle(thread_);
+  }
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    auto* me = static_cast<OtherWindow*>(self);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+      if (m == WM_DESTROY)
+        PostQuitMessage(0);
+      return DefWindowProcW(h, m, w, l);
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"NetrigOtherWindow";
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    RegisterClassW(&wc);
+    HWND h = CreateWindowExW(0, wc.lpszClassName, L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
+                             120, nullptr, nullptr, wc.hInstance, nullptr);
+    me->hwnd_ = h;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    return 0;
+  }
+  HANDLE thread_ = nullptr;
+  HWND volatile hwnd_ = nullptr;
+};
+
+void Click(Script& script, int x, int y) {
+  script.Run("xdo mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+}
+
+// This lane's prefix has 144 DPI. The user's keys drive it: Tab order, the focus coming back after
+// another window was active, space and the access keys.
+void Lane::KeysAt144Dpi() {
+  r_.Check(WaitUntil([&] { return app_.FocusId() == kTxtIp; }, 2000),
+           "144 DPI: after start the focus is on the address box", app_.FocusInfo());
+  start_rects_ = ControlRects(app_.window());
+  RECT client{};
+  GetClientRect(app_.window(), &client);
+  r_.Line("client area at 144 DPI: " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
+  script_.Shot("netrig-144dpi-start");
+  TabCycle(r_, script_, app_,
+           {kTxtSubnet, kTxtGateway, kTxtDns1, kTxtDns2, kChkStatic, kCmdApply, kCmdRefresh, kCmdExit, kCmdKeyboard,
+            kTxtOver, kTxtIp, kTxtSubnet, kTxtGateway, kTxtDns1, kTxtDns2, kChkStatic},
+           "real exe: Tab order, all on, round to the Static box");
+  {
+    OtherWindow other;
+    Click(script_, 100, 60);
+    r_.Check(WaitUntil([&] { return GetForegroundWindow() == other.hwnd(); }, 3000),
+             "another program's window clicked: it is active", app_.FocusInfo());
+    RECT frame{};
+    GetWindowRect(app_.window(), &frame);
+    Click(script_, (frame.left + frame.right) / 2, frame.top + GetSystemMetrics(SM_CYCAPTION) / 2 + 2);
+    r_.Check(WaitUntil([&] { return GetForegroundWindow() == app_.window() && app_.FocusId() == kChkStatic; }, 3000),
+             "the window's title bar clicked: active again, the focus back on the Static box", app_.FocusInfo());
+  }
+  script_.Keys("space");
+  r_.Check(WaitUntil([&] { return app_.CheckState(kChkStatic) == BST_UNCHECKED; }, 3000) &&
+               Enables(app_) == kUntickedStatic,
+           std::string("space clears the Static box: ") + kUntickedStatic, Enables(app_));
+}
+
+// After the time-out: a DPI change at run time (to 96 and back) and a colour change.
+void Lane::DpiAndColourChanges() {
+  if (!SendDpiChange(app_.window(), app_.pid(), 144, 96)) {
+    r_.Check(false, "WM_DPICHANGED to 96 sent");
+    return;
+  }
+  std::string why;
+  const auto at96 = ControlRects(app_.window());
+  r_.Check(Scaled(start_rects_, at96, 96, 144, &why), "WM_DPICHANGED to 96: every control at 2/3 of its place",
+           why);
+  RECT client{};
+  GetClientRect(app_.window(), &client);
+  r_.Line("client area after the change to 96 DPI: " + std::to_string(client.right) + " x " +
+          std::to_string(client.bottom));
+  script_.Shot("netrig-96dpi-after-change");
+  SendDpiChange(app_.window(), app_.pid(), 96, 144);
+  why.clear();
+  r_.Check(Scaled(start_rects_, ControlRects(app_.window()), 1, 1, &why),
+           "WM_DPICHANGED back to 144: every control where it started", why);
+  script_.Shot("netrig-144dpi-after-change");
+  // Wine cannot turn high contrast on (SPI_SETHIGHCONTRAST fails): the change road runs with "off".
+  DWORD_PTR unused = 0;
+  const bool answered =
+      SendMessageTimeoutW(app_.window(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0, SMTO_NORMAL, 5000, &unused) &&
+      SendMessageTimeoutW(app_.window(), WM_SYSCOLORCHANGE, 0, 0, SMTO_NORMAL, 5000, &unused);
+  r_.Check(answered && app_.Title() == L"Ipsetter - Timed Out!" && Enables(app_) == kDhcpShown,
+           "a colour and contrast change: answered, the window as it was", Enables(app_));
 }
 
 void Lane::Timeout() {
@@ -922,10 +1305,10 @@ void Lane::Timeout() {
     return;
   ExpectWindow(r_, app_, "load (a0 static)",
                {L"Ipsetter", L"10.83.0.20|255.255.255.0|10.83.0.1|10.83.0.1|", 1, L"", L"", kAllOn});
-  app_.Click(kChkStatic);
+  KeysAt144Dpi();
   const DWORD t0 = GetTickCount();
-  app_.Click(kCmdApply);
-  Reaches(L"Ipsetter - Acquiring ..", 5000, "box cleared, no server");
+  script_.Keys("alt+a");
+  Reaches(L"Ipsetter - Acquiring ..", 5000, "Alt+A with the box cleared, no server");
   const bool timed_out = app_.WaitTitle(L"Ipsetter - Timed Out!", 150000);
   const DWORD elapsed = GetTickCount() - t0;
   r_.Check(timed_out && elapsed >= 105000, "\"Ipsetter - Timed Out!\" after 350 ticks, no earlier than 105 s",
@@ -940,8 +1323,9 @@ void Lane::Timeout() {
            "kernel: no IPv4 address, the DHCP client still asks", Joined(k["a0"].inet));
   Sleep(1000);
   r_.Equal(app_.Title(), L"Ipsetter - Timed Out!", "a second later: still timed out (the monitor stopped)");
-  app_.PostClick(kCmdExit);
-  r_.Check(app_.WaitExit(10000), "Close ends the process");
+  DpiAndColourChanges();
+  script_.Keys("alt+c");
+  r_.Check(app_.WaitExit(10000), "Alt+C ends the process");
   EndSession();
 }
 
@@ -970,6 +1354,8 @@ void Lane::EndSession() {
 
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
+  // Window places and clicks in the screen's own pixels, at any DPI.
+  SetProcessDPIAware();
   e2e::Report report;
   if (argc != 5) {
     report.Line("usage: netrig-driver.exe main|timeout EXE WORK_DIR SYNC_DIR");

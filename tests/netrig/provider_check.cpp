@@ -556,25 +556,42 @@ void Methods(IWbemServices* s, ScriptedAgent& agent) {
   }
 }
 
-void Terminates(IWbemServices* s) {
+// The stand-in asks the agent before it ends a process: a fault held for Terminate answers instead.
+void Terminates(IWbemServices* s, ScriptedAgent& agent) {
+  static const struct {
+    const char* answer;
+    LONG want_result;
+    bool want_ended;
+    const wchar_t* name;
+  } kCases[] = {
+      {"{\"ok\":true}\n", 0, true, L"Terminate without in-parameters ends the process"},
+      {"{\"ok\":true,\"ReturnValue\":2}\n", 2, false, L"Terminate, the agent's fault: 2, the process runs on"},
+  };
   wchar_t exe[MAX_PATH];
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
   std::wstring command = L"\"" + std::wstring(exe) + L"\" sleep";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return Check(false, L"Terminate a real process", L"could not start one");
-  const std::wstring path = L"Win32_Process.Handle=\"" + std::to_wstring(pi.dwProcessId) + L"\"";
-  LONG result = -1;
-  const HRESULT hr = Exec(s, path.c_str(), L"Terminate", nullptr, &result);
-  const bool ended = WaitForSingleObject(pi.hProcess, 5000) == WAIT_OBJECT_0;
-  Check(hr == S_OK && result == 0 && ended, L"Terminate without in-parameters ends the process",
-        L"got " + Hex(hr) + L" ReturnValue " + std::to_wstring(result) + (ended ? L"" : L", still running"));
-  if (!ended)
-    TerminateProcess(pi.hProcess, 1);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
+  for (const auto& c : kCases) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      return Check(false, c.name, L"could not start a process");
+    agent.Answer(c.answer);
+    const std::wstring path = L"Win32_Process.Handle=\"" + std::to_wstring(pi.dwProcessId) + L"\"";
+    LONG result = -1;
+    const HRESULT hr = Exec(s, path.c_str(), L"Terminate", nullptr, &result);
+    const std::string request = agent.Request();
+    const bool ended = WaitForSingleObject(pi.hProcess, c.want_ended ? 5000 : 500) == WAIT_OBJECT_0;
+    Check(hr == S_OK && result == c.want_result && ended == c.want_ended &&
+              request.find("\"op\":\"terminate\"") != std::string::npos,
+          c.name,
+          L"got " + Hex(hr) + L" ReturnValue " + std::to_wstring(result) + (ended ? L", ended" : L", running") +
+              L", request " + std::wstring(request.begin(), request.end()));
+    if (!ended)
+      TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
 }
 
 void ProviderFailures(IWbemServices* s, ScriptedAgent& agent) {
@@ -601,6 +618,8 @@ void ProviderFailures(IWbemServices* s, ScriptedAgent& agent) {
       {"{\"ok\":true,\"ReturnValue\":-1}\n", true, HRESULT(WBEM_E_PROVIDER_FAILURE),
        L"ReturnValue out of range"},
       {"{\"ok\":true}\n", true, HRESULT(WBEM_E_PROVIDER_FAILURE), L"no ReturnValue"},
+      {"{\"ok\":true,\"adapters\":[{\"Index\":7}],\"retype\":{\"name\":\"DHCPEnabled\",\"vt\":\"VT_BOGUS\",\"value\":1}}\n",
+       false, HRESULT(WBEM_E_PROVIDER_FAILURE), L"a retype to a type that has no name"},
       {"{\"ok\":false,\"hresult\":\"0x80041001\"}\n", true, HRESULT(WBEM_E_FAILED),
        L"the agent's method failure code"},
   };
@@ -732,7 +751,7 @@ int wmain(int argc, wchar_t** argv) {
       Signatures(s.Get());
       Puts(s.Get());
       Methods(s.Get(), agent);
-      Terminates(s.Get());
+      Terminates(s.Get(), agent);
       ProviderFailures(s.Get(), agent);
       RecordLines(record_file);
       SetEnvironmentVariableW(L"NETRIG_AGENT", *real_agent ? real_agent : nullptr);

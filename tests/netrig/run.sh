@@ -133,7 +133,7 @@ lane_request() {
     kernel) kernel_snapshot "$dir/work/kernel.json" "$dir" ;;
     dhcp-hold) kill -STOP "$DNSMASQ_PID" ;;
     dhcp-release) kill -CONT "$DNSMASQ_PID" ;;
-    agent) ip netns exec "$CLIENT" python3 "$ROOT/tests/netrig/agent.py" ctl --port "$AGENT_PORT" "$2" ;;
+    agent) ip netns exec "$CLIENT" python3 "$ROOT/tests/netrig/agent.py" ctl --port "$AGENT_PORT" "$2" >/dev/null ;;
     *) echo "script: unknown request $1" ;;
   esac
 }
@@ -161,6 +161,11 @@ run_lane() {
   rm -f "$WINEPREFIX/drive_c/netrig-uia.log"
   timeout -k 5 60 "$WINE_BIN" reg add 'HKCU\Software\Wine\AppDefaults\ipsetter.exe\DllOverrides' \
     /v uiautomationcore /d native /f >/dev/null 2>&1 </dev/null
+  # The time-out lane runs at 144 DPI: the real program's start and its DPI change at run time.
+  local dpi=96
+  [ "$lane" = timeout ] && dpi=144
+  timeout -k 5 60 "$WINE_BIN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d $dpi /f \
+    >/dev/null 2>&1 </dev/null
   export NETRIG_AGENT=127.0.0.1:$AGENT_PORT
   if [ "$lane" = main ]; then
     # The stand-in's own strictness, also against the live agent, before the program meets it.

@@ -75,6 +75,20 @@ HRESULT AdapterRows(std::vector<std::vector<Property>>& rows) {
       return HRESULT(WBEM_E_PROVIDER_FAILURE);
     rows.push_back(std::move(values));
   }
+  // The agent's fault: one property of every adapter typed otherwise than the class says.
+  if (const Json* retype = answer.body.Find(L"retype")) {
+    const Json* name = retype->Find(L"name");
+    const Json* vt = retype->Find(L"vt");
+    const Json* value = retype->Find(L"value");
+    Variant typed;
+    if (!name || !vt || !value || name->kind() != Json::Kind::kString || vt->kind() != Json::Kind::kString ||
+        !JsonAsVarType(*value, vt->AsString(), typed.get()))
+      return HRESULT(WBEM_E_PROVIDER_FAILURE);
+    for (auto& row : rows)
+      for (Property& p : row)
+        if (EqualsNoCase(p.name, name->AsString()))
+          p.value = typed;
+  }
   return HRESULT(WBEM_S_NO_ERROR);
 }
 
@@ -324,7 +338,22 @@ struct CallResult {
   HRESULT hr;
   ULONG return_value = 0;
   std::wstring process = {};  // the image a Terminate ended
+  bool no_value = false;       // the agent's fault: ReturnValue left null
 };
+
+// The agent's answer as a method's result: a ReturnValue that is null leaves it unset (a fault the
+// agent is told to give); one that is absent or out of range is the provider's failure.
+CallResult ResultOfAnswer(const AgentAnswer& answer) {
+  if (FAILED(answer.hr))
+    return {answer.hr};
+  const Json* value = answer.body.Find(L"ReturnValue");
+  if (value && value->IsNull())
+    return {HRESULT(WBEM_S_NO_ERROR), 0, {}, true};
+  std::optional<std::int64_t> n;
+  if (!value || !(n = value->AsInteger(0, 4294967295LL)))
+    return {HRESULT(WBEM_E_PROVIDER_FAILURE)};
+  return {HRESULT(WBEM_S_NO_ERROR), static_cast<ULONG>(*n)};
+}
 
 CallResult CallAdapterMethod(const MethodDef& m, const std::wstring& index, const WbemObject* in) {
   Json params = Json::MakeObject();
@@ -339,14 +368,7 @@ CallResult CallAdapterMethod(const MethodDef& m, const std::wstring& index, cons
       .Add(L"method", Json::String(m.name))
       .Add(L"Index", Json::Number(static_cast<double>(std::stoull(index))))
       .Add(L"params", std::move(params));
-  AgentAnswer answer = AskAgent(request);
-  if (FAILED(answer.hr))
-    return {answer.hr};
-  const Json* value = answer.body.Find(L"ReturnValue");
-  std::optional<std::int64_t> n;
-  if (!value || !(n = value->AsInteger(0, 4294967295LL)))
-    return {HRESULT(WBEM_E_PROVIDER_FAILURE)};
-  return {HRESULT(WBEM_S_NO_ERROR), static_cast<ULONG>(*n)};
+  return ResultOfAnswer(AskAgent(request));
 }
 
 CallResult Terminate(const std::wstring& handle, const WbemObject* in) {
@@ -364,6 +386,17 @@ CallResult Terminate(const std::wstring& handle, const WbemObject* in) {
   }
   if (name.empty())
     return {HRESULT(WBEM_E_NOT_FOUND)};
+  // A fault the agent holds for Terminate answers instead of the process's end.
+  Json request = Json::MakeObject();
+  request.Add(L"op", Json::String(L"terminate"))
+      .Add(L"method", Json::String(L"Terminate"))
+      .Add(L"process", Json::String(name));
+  const AgentAnswer answer = AskAgent(request);
+  if (FAILED(answer.hr) || answer.body.Find(L"ReturnValue")) {
+    CallResult faulted = ResultOfAnswer(answer);
+    faulted.process = name + L" (left running)";
+    return faulted;
+  }
   UINT exit_code = 0;
   if (in) {
     if (const Property* reason = in->Find(L"Reason"); reason && !reason->value.IsNull())
@@ -697,12 +730,15 @@ class Services final : public IWbemServices, public IClientSecurity {
                                                : Terminate(path.key_value, in);
     }
     if (SUCCEEDED(result.hr) && ppOutParams)
-      *ppOutParams = WbemObject::NewOutParameters(*path.cls, *m, result.return_value).Detach();
+      *ppOutParams = WbemObject::NewOutParameters(
+                         *path.cls, *m, result.no_value ? std::nullopt : std::optional(result.return_value))
+                         .Detach();
     Json line = Line(L"ExecMethod");
     line.Add(L"path", Json::String(Text(strObjectPath)))
         .Add(L"method", Json::String(Text(strMethodName)))
         .Add(L"in", DescribeIn(pInParams))
-        .Add(L"ReturnValue", called && SUCCEEDED(result.hr) ? Json::Number(result.return_value) : Json());
+        .Add(L"ReturnValue", called && SUCCEEDED(result.hr) && !result.no_value ? Json::Number(result.return_value)
+                                                                                 : Json());
     if (!result.process.empty())
       line.Add(L"process", Json::String(result.process));
     RecordResult(std::move(line), result.hr);

@@ -59,7 +59,9 @@ HRESULT MakeArray(VARTYPE element, std::vector<Variant>& items, VARIANT& out) {
     return HRESULT(WBEM_E_OUT_OF_MEMORY);
   for (LONG i = 0; i < static_cast<LONG>(items.size()); ++i) {
     VARIANT& v = items[static_cast<std::size_t>(i)].get();
-    void* data = element == VT_BSTR ? static_cast<void*>(v.bstrVal) : static_cast<void*>(&v.lVal);
+    void* data = element == VT_BSTR      ? static_cast<void*>(v.bstrVal)
+                 : element == VT_VARIANT ? static_cast<void*>(&v)
+                                         : static_cast<void*>(&v.lVal);
     if (FAILED(SafeArrayPutElement(array, &i, data))) {
       SafeArrayDestroy(array);
       return HRESULT(WBEM_E_OUT_OF_MEMORY);
@@ -234,6 +236,58 @@ bool JsonToVariant(const Json& value, CIMTYPE type, VARIANT& out) {
   return SUCCEEDED(MakeArray(AutomationType(type) & VT_TYPEMASK, items, out));
 }
 
+namespace {
+
+// A JSON scalar as the VARIANT type `vt` (VT_VARIANT: as JSON gives it).
+bool JsonAsType(const Json& value, VARTYPE vt, VARIANT& out) {
+  Variant plain;
+  switch (value.kind()) {
+    case Json::Kind::kBool:
+      plain.get().vt = VT_BOOL;
+      plain.get().boolVal = value.AsBool() ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case Json::Kind::kNumber:
+      plain.get().vt = VT_R8;
+      plain.get().dblVal = value.AsNumber();
+      break;
+    case Json::Kind::kString:
+      SetString(&plain.get(), value.AsString());
+      break;
+    default:
+      return false;
+  }
+  return SUCCEEDED(vt == VT_VARIANT ? VariantCopy(&out, &plain.get())
+                                    : VariantChangeType(&out, &plain.get(), 0, vt));
+}
+
+}  // namespace
+
+bool JsonAsVarType(const Json& value, const std::wstring& vt_text, VARIANT& out) {
+  VariantClear(&out);
+  constexpr std::wstring_view kArray = L"VT_ARRAY|";
+  const bool array = vt_text.compare(0, kArray.size(), kArray) == 0;
+  const std::wstring base_text = array ? vt_text.substr(kArray.size()) : vt_text;
+  VARTYPE base = VT_ILLEGAL;
+  for (VARTYPE vt = 0; vt <= VT_UINT; ++vt) {
+    if (VarTypeText(vt) == base_text)
+      base = vt;
+  }
+  if (base == VT_ILLEGAL || (!array && base == VT_VARIANT))
+    return false;
+  if (!array)
+    return JsonAsType(value, base, out);
+  if (value.kind() != Json::Kind::kArray)
+    return false;
+  std::vector<Variant> items;
+  for (const Json& item : value.AsArray()) {
+    Variant v;
+    if (!JsonAsType(item, base, v.get()))
+      return false;
+    items.push_back(std::move(v));
+  }
+  return SUCCEEDED(MakeArray(base, items, out));
+}
+
 HRESULT CoerceForPut(CIMTYPE type, const VARIANT& in, VARIANT& out) {
   VariantClear(&out);
   if (in.vt == VT_NULL || in.vt == VT_EMPTY) {
@@ -326,10 +380,13 @@ ComPtr<WbemObject> WbemObject::NewInstance(const ClassDef& c,
   return o;
 }
 
-ComPtr<WbemObject> WbemObject::NewOutParameters(const ClassDef& c, const MethodDef& m, ULONG return_value) {
+ComPtr<WbemObject> WbemObject::NewOutParameters(const ClassDef& c,
+                                                const MethodDef& m,
+                                                std::optional<ULONG> return_value) {
   ComPtr<WbemObject> o = NewSignature(c, m, false);
   o->genus_ = WBEM_GENUS_INSTANCE;
-  SetInt(&o->props_.front().value.get(), static_cast<LONG>(return_value));
+  if (return_value)
+    SetInt(&o->props_.front().value.get(), static_cast<LONG>(*return_value));
   return o;
 }
 

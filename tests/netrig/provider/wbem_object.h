@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ std::wstring VarTypeText(VARTYPE vt);
 Json VariantJson(const VARIANT& v);
 // The stored form of a JSON value for a property of `type`: false when it does not fit.
 bool JsonToVariant(const Json& value, CIMTYPE type, VARIANT& out);
+// A JSON value as the VARIANT type named as VarTypeText names it ("VT_ARRAY|VT_I2"), whatever the
+// schema says: false when it does not convert.
+bool JsonAsVarType(const Json& value, const std::wstring& vt_text, VARIANT& out);
 // What Put accepts for a property of `type`, converted to the stored form; WBEM_E_TYPE_MISMATCH
 // when the VARIANT does not coerce.
 HRESULT CoerceForPut(CIMTYPE type, const VARIANT& in, VARIANT& out);
@@ -77,7 +81,9 @@ class WbemObject final : public IWbemClassObject {
                                         std::vector<Property> values,
                                         const std::vector<std::wstring>& names);
   // The out-parameters of a method: an instance of __PARAMETERS with ReturnValue (uint32, VT_I4).
-  static ComPtr<WbemObject> NewOutParameters(const ClassDef& c, const MethodDef& m, ULONG return_value);
+  static ComPtr<WbemObject> NewOutParameters(const ClassDef& c,
+                                             const MethodDef& m,
+                                             std::optional<ULONG> return_value);
 
   bool IsInstance() const { return genus_ == WBEM_GENUS_INSTANCE; }
   const ClassDef* Definition() const { return def_; }
