@@ -678,11 +678,22 @@ void Lane::Keyboard() {
 }
 
 void Lane::ProviderFaults() {
-  script_.Run(R"(agent {"op":"fault","on":"adapters","answer":"garbage"})");
-  app_.Click(kCmdRefresh);
-  // The boxes were emptied before the service was asked; the error ends the Refresh.
-  ExpectWindow(r_, app_, "Refresh, the agent answers garbage",
-               {L"Ipsetter - Error", L"||||", 0, L"automatic", L"Provider failure (0x80041004)", kDhcpShown});
+  // The boxes were emptied before the service was asked; the error ends the Refresh. Codes the
+  // program does not name take the system's text, else a plain one.
+  static const struct {
+    const char* answer;
+    const wchar_t* status;
+  } kRefreshFaults[] = {
+      {"garbage", L"Provider failure (0x80041004)"},
+      {"hresult:0x80070057", L"The parameter is incorrect (0x80070057)"},
+      {"hresult:0x80041099", L"Management service error (0x80041099)"},
+  };
+  for (const auto& row : kRefreshFaults) {
+    script_.Run(std::string(R"(agent {"op":"fault","on":"adapters","answer":")") + row.answer + R"("})");
+    app_.Click(kCmdRefresh);
+    ExpectWindow(r_, app_, std::string("Refresh, the agent answers ") + row.answer,
+                 {L"Ipsetter - Error", L"||||", 0, L"automatic", row.status, kDhcpShown});
+  }
   app_.Click(kCmdRefresh);
   Reaches(L"Ipsetter", 5000, "Refresh after the fault");
   const Kernel k = ReadKernel();
