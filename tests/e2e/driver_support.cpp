@@ -242,6 +242,21 @@ bool RunToEnd(const std::wstring& exe, const std::wstring& args, DWORD timeout_m
   return ended;
 }
 
+std::vector<std::wstring> TitlesOfClick(const App& app, int id, const std::wstring& last, DWORD timeout_ms) {
+  std::wstring shown = app.Title();
+  std::vector<std::wstring> titles;
+  app.PostClick(id);
+  WaitUntil(
+      [&] {
+        const std::wstring t = app.Title();
+        if (t != shown)
+          titles.push_back(shown = t);
+        return !titles.empty() && t == last;
+      },
+      timeout_ms);
+  return titles;
+}
+
 void TabCycle(Report& r, Script& script, const App& app, const std::vector<int>& order, const std::string& what) {
   std::string got, want;
   bool ok = true;

@@ -95,6 +95,11 @@ class App {
   HWND hwnd_ = nullptr;
 };
 
+// Posts a click and watches the title until it has changed and reads `last` (or `timeout_ms` has
+// passed): the titles it showed, in order. Read while the click runs, not after it returned, so a
+// slow reader under load does not miss a title the first poll already replaced.
+std::vector<std::wstring> TitlesOfClick(const App& app, int id, const std::wstring& last, DWORD timeout_ms);
+
 // Presses Tab once per id: each press must move the focus to the next id, in order.
 void TabCycle(Report& r, Script& script, const App& app, const std::vector<int>& order, const std::string& what);
 

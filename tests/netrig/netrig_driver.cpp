@@ -337,9 +337,10 @@ void Lane::ApplyStatic() {
   r_.Check(Enables(app_) == kAllOn, std::string("Static ticked: enabled ") + kAllOn, Enables(app_));
   TypeStatic(kStaticIp, kStaticGw, kStaticDns1, kStaticDns2);
   Mark();
-  app_.Click(kCmdApply);
-  r_.Equal(app_.Title(), L"Ipsetter - Processing ..", "Apply static: title when the click returns");
-  Reaches(L"Ipsetter - Updated", 10000, "Apply static");
+  r_.Check(TitlesOfClick(app_, kCmdApply, L"Ipsetter - Updated", 10000) ==
+               std::vector<std::wstring>{L"Ipsetter - Processing ..", L"Ipsetter - Updated"},
+           "Apply static: titles \"Ipsetter - Processing ..\", then \"Ipsetter - Updated\"",
+           "title \"" + Utf8(app_.Title()) + "\"");
   ExpectWindow(r_, app_, "Apply static, two adapters",
                {L"Ipsetter - Updated", L"10.80.5.5|255.255.255.0|10.80.5.1|10.80.5.53|10.80.5.54", 1, L"",
                 L"", kAllOn});
@@ -685,7 +686,8 @@ void Lane::ProviderFaults() {
     const wchar_t* status;
   } kRefreshFaults[] = {
       {"garbage", L"Provider failure (0x80041004)"},
-      {"hresult:0x80070057", L"The parameter is incorrect (0x80070057)"},
+      {"hresult:0x80070057", L"Invalid parameter (0x80070057)"},
+      {"hresult:0x800704C7", L"Operation canceled by user (0x800704C7)"},
       {"hresult:0x80041099", L"Management service error (0x80041099)"},
   };
   for (const auto& row : kRefreshFaults) {
@@ -923,24 +925,27 @@ void Lane::MethodFaults() {
            Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet));
 }
 
-// A keyboard that Terminate cannot end runs on, silently; the click still starts a new one, and the
-// next click ends both.
+// A keyboard that Terminate cannot end runs on, silently, whether the method answers a failure or
+// the call fails; the click still starts a new one, and the next click ends both.
 void Lane::TerminateFails() {
-  const auto before = Keyboards();
-  script_.Run(R"(agent {"op":"fault","on":"Terminate","answer":"return:2"})");
-  const std::wstring title = app_.Title(), status = app_.Text(kTxtStatus);
-  app_.Click(kCmdKeyboard);
-  WaitUntil([] { return Keyboards().size() == 2; }, 10000);
-  const auto after = Keyboards();
-  r_.Check(before.size() == 1 && after.size() == 2 && after.count(before.begin()->first) &&
-               app_.Title() == title && app_.Text(kTxtStatus) == status,
-           "Terminate answers 2: the keyboard runs on, a new one starts, nothing said",
-           Names(before) + " -> " + Names(after) + ", title \"" + Utf8(app_.Title()) + "\"");
-  app_.Click(kCmdKeyboard);
-  WaitUntil([&] { return Keyboards().size() == 1 && !after.count(Keyboards().begin()->first); }, 10000);
-  const auto next = Keyboards();
-  r_.Check(next.size() == 1 && !after.count(next.begin()->first),
-           "the next click ends both and starts one", Names(after) + " -> " + Names(next));
+  for (const char* answer : {"return:2", "hresult:0x80041001"}) {
+    const std::string what = std::string("Terminate ") + answer;
+    const auto before = Keyboards();
+    script_.Run(std::string(R"(agent {"op":"fault","on":"Terminate","answer":")") + answer + R"("})");
+    const std::wstring title = app_.Title(), status = app_.Text(kTxtStatus);
+    app_.Click(kCmdKeyboard);
+    WaitUntil([] { return Keyboards().size() == 2; }, 10000);
+    const auto after = Keyboards();
+    r_.Check(before.size() == 1 && after.size() == 2 && after.count(before.begin()->first) &&
+                 app_.Title() == title && app_.Text(kTxtStatus) == status,
+             what + ": the keyboard runs on, a new one starts, nothing said",
+             Names(before) + " -> " + Names(after) + ", title \"" + Utf8(app_.Title()) + "\"");
+    app_.Click(kCmdKeyboard);
+    WaitUntil([&] { return Keyboards().size() == 1 && !after.count(Keyboards().begin()->first); }, 10000);
+    const auto next = Keyboards();
+    r_.Check(next.size() == 1 && !after.count(next.begin()->first), what + ": the next click ends both, starts one",
+             Names(after) + " -> " + Names(next));
+  }
 }
 
 const char kReadQuery[] =
@@ -991,13 +996,13 @@ bool SendToWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   return SendMessageTimeoutW(hwnd, message, wparam, lparam, SMTO_NORMAL, 1000, &unused) != 0;
 }
 
-// The agent holds a0's EnableStatic 2 s. Windows' modal loop may dispatch ticks, clicks and paints
+// The agent holds a0's EnableStatic 3 s. Windows' modal loop may dispatch ticks, clicks and paints
 // meanwhile; Wine's dispatches sent messages and paints only, so what Windows could dispatch from the
 // queue is sent here.
 void Lane::HeldApply() {
   app_.Click(kChkStatic);
   TypeStatic(kStaticIp, kStaticGw, L"", L"");
-  script_.Run(R"(agent {"op":"fault","on":"EnableStatic","adapter":"a0","answer":"hold:2"})");
+  script_.Run(R"(agent {"op":"fault","on":"EnableStatic","adapter":"a0","answer":"hold:3"})");
   Mark();
   const DWORD t0 = GetTickCount();
   app_.PostClick(kCmdApply);
@@ -1035,7 +1040,8 @@ void Lane::HeldApply() {
                        SendToWindow(app_.window(), WM_COMMAND, MAKEWPARAM(kCmdRefresh, BN_CLICKED),
                                     reinterpret_cast<LPARAM>(refresh));
   int ticks = 0;
-  while (GetTickCount() - t0 < 1700 && !Answered("EnableStatic")) {
+  // Within the hold, with a second to spare: the screenshot before may take a while on a busy machine.
+  while (GetTickCount() - t0 < 2000 && !Answered("EnableStatic")) {
     ticks += SendToWindow(app_.window(), WM_TIMER, kTimer1Id, 0) ? 1 : 0;
     sample_title();
     Sleep(150);
@@ -1055,7 +1061,7 @@ void Lane::HeldApply() {
                std::to_string(done) + " ms)",
            "seen" + seen);
   const long long waited = WaitedMs("EnableStatic");
-  r_.Check(waited >= 1900, "held Apply: the provider's caller waited 2 s for EnableStatic",
+  r_.Check(waited >= 2900, "held Apply: the provider's caller waited 3 s for EnableStatic",
            std::to_string(waited) + " ms");
   // Neither the ticks nor the clicks ran anything: the settle read and one poll come after the Apply's
   // last call, and no Refresh read follows.
@@ -1067,7 +1073,7 @@ void Lane::HeldApply() {
   want.push_back(kReadQuery);
   Sleep(700);
   r_.Calls(QueriesAndMethodsSinceMark(), want, "held Apply: provider record, settle and poll after the wait");
-  PrintRecordSinceMark("an Apply whose EnableStatic the agent held 2 s");
+  PrintRecordSinceMark("an Apply whose EnableStatic the agent held 3 s");
   ExpectWindow(r_, app_, "held Apply done",
                {L"Ipsetter - Updated", L"10.80.5.5|255.255.255.0|10.80.5.1||", 1, L"", L"", kAllOn});
 }
@@ -1076,7 +1082,7 @@ void Lane::HeldApply() {
 void Lane::HeldApplyClosed() {
   r_.Check(!Keyboards().empty(), "held close: a keyboard runs before", Names(Keyboards()));
   TypeStatic(L"10.80.5.6", kStaticGw, L"", L"");
-  script_.Run(R"(agent {"op":"fault","on":"EnableStatic","adapter":"a0","answer":"hold:2"})");
+  script_.Run(R"(agent {"op":"fault","on":"EnableStatic","adapter":"a0","answer":"hold:3"})");
   Mark();
   const DWORD t0 = GetTickCount();
   app_.PostClick(kCmdApply);
