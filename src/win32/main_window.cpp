@@ -132,10 +132,9 @@ bool MainWindow::Create() {
 // Each control is made at its place with its font: moving 19 windows afterwards costs a
 // noticeable part of the start.
 bool MainWindow::CreateControls(int dpi) {
+  // The creation order holds the windowed controls only: each has a class.
   for (const layout::Control* c : layout::CreationOrder()) {
     const ChildClass cls = ClassFor(*c);
-    if (cls.name == nullptr)
-      continue;
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style;
     const layout::PixelRect r = layout::ToPixels(*c, dpi);
     HWND child =
