@@ -63,7 +63,7 @@ grep -E "FAIL|passed, " "$LOGS/wmi.log"
 E2E_BUILD=$ROOT/build/mingw timeout -k 10 1200 bash scripts/e2e.sh 2>&1 | tee "$LOGS/e2e.log"
 e2e_rc=${PIPESTATUS[0]}
 
-timeout -k 10 600 bash tests/netrig/run.sh "$ROOT/build/mingw" >"$LOGS/netrig.log" 2>&1
+timeout -k 10 900 bash tests/netrig/run.sh "$ROOT/build/mingw" >"$LOGS/netrig.log" 2>&1
 netrig_rc=$?
 grep -E "^(==|FAIL)|passed, " "$LOGS/netrig.log"
 

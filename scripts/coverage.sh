@@ -71,7 +71,7 @@ export GCOV_PREFIX_STRIP
 lane window 400 bash src/win32/tools/check.sh "$MINGW"
 WMI_CHECK_DIR=$MINGW/wmi-check lane wmi 300 bash tests/wmi/run.sh "$MINGW/tests/wmi/wmi_check.exe"
 E2E_BUILD=$MINGW lane e2e 1200 bash scripts/e2e.sh
-lane netrig 600 bash tests/netrig/run.sh "$MINGW"
+lane netrig 900 bash tests/netrig/run.sh "$MINGW"
 unset COVERAGE_GCDA GCOV_PREFIX_STRIP
 echo "coverage: lanes ran in $(($(date +%s) - start)) s"
 

@@ -475,8 +475,9 @@ void Lane::ClearedBoxWhileServerHolds() {
   app_.Click(kCmdApply);
   Reaches(L"Ipsetter - Acquiring ..", 5000, "Apply with the box cleared, server silent");
   Sleep(1500);
-  // A poll empties the boxes before it asks the service, and the window answers while it waits.
-  WaitUntil([&] { return Boxes(app_) != L"||||"; }, 1000);
+  // A poll empties the boxes before it asks the service, and the window answers while it waits
+  // (a busy machine may keep the agent a second or more).
+  WaitUntil([&] { return Boxes(app_) != L"||||"; }, 5000);
   // No address yet; the static gateway stays (EnableDHCP keeps it); the servers were cleared.
   ExpectWindow(r_, app_, "server silent 1.5 s later",
                {L"Ipsetter - Acquiring ..", L"0.0.0.0|0.0.0.0|10.80.5.1||", 0, L"automatic", L"", kAllOff});
@@ -873,6 +874,9 @@ void Lane::MethodFaults() {
       {"SetDNSServerSearchOrder fails on the last adapter", true, {"SetDNSServerSearchOrder@a1=70"},
        L"Invalid DNS Address - Trying DHCP ..", L"Ipsetter - Updated",
        "a0 ES=0 SG=0 DNS=0; a1 ES=0 SG=0 DNS=70; a0 DHCP=0 DNS=0; a1 DHCP=0 DNS=0"},
+      {"SetDNSServerSearchOrder fails on the last adapter, another code", true, {"SetDNSServerSearchOrder@a1=68"},
+       L"Invalid Input - Trying DHCP ..", L"Ipsetter - Updated",
+       "a0 ES=0 SG=0 DNS=0; a1 ES=0 SG=0 DNS=68; a0 DHCP=0 DNS=0; a1 DHCP=0 DNS=0"},
       {"SetGateways fails on an earlier adapter", true, {"SetGateways@a0=71"}, L"", L"Ipsetter - Updated",
        "a0 ES=0 SG=71 DNS=0; a1 ES=0 SG=0 DNS=0"},
       {"SetDNSServerSearchOrder (DHCP) fails on an earlier adapter", false, {"SetDNSServerSearchOrder@a0=70"},
@@ -1354,6 +1358,24 @@ void Lane::EndSession() {
   GetSystemDirectoryW(sys, MAX_PATH);
   Launch(std::wstring(sys) + L"\\osk.exe");
   WaitUntil([] { return Keyboards().size() == 1; }, 10000);
+  // A static address that goes away before the first poll (a conflict, or someone else's change):
+  // the poll finds the static adapter without an address and falls back to DHCP. The settle read is
+  // held a second so that the address is gone whenever the script gets to it.
+  kernel_ = ReadKernel();
+  app_.Click(kChkStatic);
+  TypeStatic(L"10.83.0.50", L"10.83.0.1", L"", L"");
+  script_.Run(R"(agent {"op":"fault","on":"adapters","answer":"hold:1"})");
+  Mark();
+  app_.Click(kCmdApply);
+  script_.Run("ip -4 addr flush dev a0");
+  const std::string calls = "a0 ES=0 SG=0 DNS=0 DHCP=0 DNS=0";
+  const bool fell_back = WaitUntil(
+      [&] { return app_.Text(kTxtStatus) == L"Trying DHCP .." && MethodsInShort() == calls; }, 8000);
+  r_.Check(fell_back && app_.Title() == L"Ipsetter - Acquiring ..",
+           "a static address gone before the first poll: \"Trying DHCP ..\", the fallback runs",
+           "title \"" + Utf8(app_.Title()) + "\", status \"" + Utf8(app_.Text(kTxtStatus)) + "\", calls " +
+               MethodsInShort());
+  // The log-off comes while the monitor runs.
   DWORD_PTR answer = 0;
   SendMessageTimeoutW(app_.window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000,
                       &answer);

@@ -131,6 +131,7 @@ lane_request() {
     xdo) xdotool $2 ;;
     shot) window_shot "$SHOTS/$2.png" ;;
     kernel) kernel_snapshot "$dir/work/kernel.json" "$dir" ;;
+    ip) ip $2 ;;  # already inside the client namespace
     dhcp-hold) kill -STOP "$DNSMASQ_PID" ;;
     dhcp-release) kill -CONT "$DNSMASQ_PID" ;;
     agent) ip netns exec "$CLIENT" python3 "$ROOT/tests/netrig/agent.py" ctl --port "$AGENT_PORT" "$2" >/dev/null ;;
@@ -175,8 +176,9 @@ run_lane() {
     grep -E "^FAIL" "$RUN/provider.log"
   fi
   export NETRIG_RECORD=$dir/work/provider.rec
-  local limit=300
-  [ "$lane" = timeout ] && limit=200
+  # Bounds far above a run's length (main about 4 minutes on a busy machine, timeout about 3).
+  local limit=600
+  [ "$lane" = timeout ] && limit=400
   wine_run "$limit" "$(wine_path "$BUILD/tests/netrig/netrig-driver.exe")" "$lane" \
     "$(wine_path "$dir/app/ipsetter.exe")" "$(wine_path "$dir/work")" "$(wine_path "$dir/sync")" \
     2>"$dir/driver.stderr" | serve_driver_requests lane_request "$dir/sync"
