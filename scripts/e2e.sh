@@ -67,8 +67,8 @@ run_lane() {
   esac
   local limit=300
   [ "$lane" = timeout ] && limit=260
-  wine_run "$limit" "$driver" "$lane" "$exe" "$(wine_path "$dir/work")" "$(wine_path "$dir/sync")" "${args[@]}" \
-    2>"$dir/driver.stderr" | serve_driver_requests lane_request "$dir/sync"
+  run_driver "$limit" lane_request "$dir/sync" "$dir/driver.stderr" \
+    "$driver" "$lane" "$exe" "$(wine_path "$dir/work")" "$(wine_path "$dir/sync")" "${args[@]}"
 }
 
 if [ "${1:-}" = --lane ]; then

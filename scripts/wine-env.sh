@@ -69,6 +69,7 @@ wine_prefix_init() {
 serve_driver_requests() {
   local handler=$1 sync=$2 line n rest verb args
   while IFS= read -r line; do
+    [ -f "$sync/started" ] || touch "$sync/started"
     line=${line%$'\r'}
     case $line in
       "@@END") break ;;
@@ -84,6 +85,23 @@ serve_driver_requests() {
       *) printf '%s\n' "$line" ;;
     esac
   done
+}
+
+# run_driver SECS HANDLER SYNC_DIR STDERR_FILE PROGRAM ARGS...: runs a driver under Wine and serves
+# its requests; its exit code is the result. On a busy machine a driver twice ended before its first
+# line, with nothing on stderr and nothing done: such a start is said in the log and made once more.
+run_driver() {
+  local secs=$1 handler=$2 sync=$3 err=$4 attempt rc=1
+  shift 4
+  for attempt in 1 2; do
+    rm -f "$sync/started"
+    wine_run "$secs" "$@" 2>"$err" | serve_driver_requests "$handler" "$sync"
+    rc=${PIPESTATUS[0]}
+    [ -f "$sync/started" ] && return "$rc"
+    echo "# the driver ended with $rc before its first line (start $attempt)"
+    wine_server_kill
+  done
+  return "$rc"
 }
 
 # coverage_lane NAME: under scripts/coverage.sh (COVERAGE_GCDA set), a gcov build's programs write

@@ -179,9 +179,9 @@ run_lane() {
   # Bounds far above a run's length (main about 4 minutes on a busy machine, timeout about 3).
   local limit=600
   [ "$lane" = timeout ] && limit=400
-  wine_run "$limit" "$(wine_path "$BUILD/tests/netrig/netrig-driver.exe")" "$lane" \
-    "$(wine_path "$dir/app/ipsetter.exe")" "$(wine_path "$dir/work")" "$(wine_path "$dir/sync")" \
-    2>"$dir/driver.stderr" | serve_driver_requests lane_request "$dir/sync"
+  run_driver "$limit" lane_request "$dir/sync" "$dir/driver.stderr" \
+    "$(wine_path "$BUILD/tests/netrig/netrig-driver.exe")" "$lane" \
+    "$(wine_path "$dir/app/ipsetter.exe")" "$(wine_path "$dir/work")" "$(wine_path "$dir/sync")"
 }
 
 lane() {
