@@ -87,9 +87,8 @@ ColourPair ColoursFor(const Control& control, bool high_contrast) {
     return table;
   if (control.kind == TextBox)
     return {Colour::System(SystemColour::WindowText), Colour::System(SystemColour::Window)};
-  if (control.kind == Label)
-    return {kButtonText, kFace};
-  return table;
+  // The table colours boxes and labels only.
+  return {kButtonText, kFace};
 }
 
 int TwipsToPixels(double twips, int dpi) {

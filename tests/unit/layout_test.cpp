@@ -141,6 +141,12 @@ TEST(LayoutTest, FontsAndColours) {
     EXPECT_EQ(c.text, row.text);
     EXPECT_EQ(c.back, row.back);
   }
+  // High contrast recolours these two kinds only.
+  for (const Control& c : Controls()) {
+    const bool coloured = c.text != Colour::Default() || c.back != Colour::Default();
+    EXPECT_TRUE(!coloured || c.kind == ControlKind::TextBox || c.kind == ControlKind::Label)
+        << static_cast<int>(c.id);
+  }
 }
 
 TEST(LayoutTest, TwipsToPixelsRoundsHalfAwayFromZero) {
