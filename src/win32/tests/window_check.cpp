@@ -298,6 +298,17 @@ void CheckColours(ipsetter::win32::MainWindow& window) {
             Name(row.id) + " colours" + when);
     }
   }
+  // A control the layout does not know (the naming label of txtIp): the system's colours.
+  HWND label = GetWindow(GetDlgItem(hwnd, static_cast<int>(ControlId::txtIp)), GW_HWNDPREV);
+  const LRESULT standard =
+      DefWindowProcW(hwnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label));
+  const COLORREF standard_text = GetTextColor(dc), standard_back = GetBkColor(dc);
+  SetTextColor(dc, RGB(1, 2, 3));
+  SetBkColor(dc, RGB(4, 5, 6));
+  Check(SendMessageW(hwnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label)) ==
+                standard &&
+            GetTextColor(dc) == standard_text && GetBkColor(dc) == standard_back,
+        "a naming label: the system's colours");
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
   // A source that throws: the message ends at the window's boundary and the window goes on.
@@ -356,6 +367,88 @@ void CheckCreationRefused() {
           "code " + std::to_string(code) + ", " + std::to_string(network.calls.size()) + " calls, " +
               std::to_string(ThreadWindows()) + " windows");
   }
+}
+
+int HiddenStatics(HWND hwnd) {
+  int count = 0;
+  for (HWND c = GetWindow(hwnd, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+    count += ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & WS_VISIBLE) == 0;
+  return count;
+}
+
+// A window without its form, and a peer whose window is gone: what reaches it then (a late
+// message, a form still unloading) does nothing and makes no window.
+void CheckWithoutForm() {
+  RecordingPlatform platform;
+  const double screen = layout::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), static_cast<int>(GetDpiForSystem()));
+  Check(platform.ScreenWidthTwips() == screen, "no window yet: the screen measured at the system's DPI",
+        std::to_string(platform.ScreenWidthTwips()));
+  int labels = 0;
+  for (const layout::Control* c : layout::CreationOrder())
+    labels += ipsetter::win32::HiddenLabelText(c->id).has_value();
+  ipsetter::win32::MainWindow window(GetModuleHandleW(nullptr));
+  window.Create();
+  HWND hwnd = window.hwnd();
+  HWND apply = GetDlgItem(hwnd, static_cast<int>(ControlId::cmdApply));
+  const int windows = ThreadWindows();
+  g_refused = 0;
+  HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseCreation, nullptr, GetCurrentThreadId());
+  g_refused_class = TOOLTIPS_CLASSW;
+  window.CreateTooltips();
+  g_refused = 0;
+  g_refused_class = L"Static";
+  window.CreateHiddenLabels();
+  UnhookWindowsHookEx(hook);
+  Check(ThreadWindows() == windows && HiddenStatics(hwnd) == labels - 1,
+        "tooltips and a naming label refused: the others made, nothing else",
+        std::to_string(HiddenStatics(hwnd)) + " of " + std::to_string(labels));
+  SendMessageW(hwnd, WM_SETFOCUS, 0, 0);
+  Check(GetFocus() == nullptr || !IsChild(hwnd, GetFocus()), "hidden: a focus given to no control");
+  SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  SetFocus(nullptr);
+  SendMessageW(hwnd, WM_SETFOCUS, 0, 0);
+  Check(GetFocus() == GetDlgItem(hwnd, static_cast<int>(ControlId::txtIp)),
+        "shown: a focus given to the frame goes to the first control");
+  for (HWND c = GetWindow(hwnd, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+    EnableWindow(c, FALSE);
+  SetFocus(nullptr);
+  SendMessageW(hwnd, WM_SETFOCUS, 0, 0);
+  Check(GetFocus() == nullptr || !IsChild(hwnd, GetFocus()), "every control off: the focus goes to none");
+  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(static_cast<int>(ControlId::cmdExit), BN_CLICKED), reinterpret_cast<LPARAM>(apply));
+  Check(IsWindow(hwnd) != FALSE, "a click without a form does nothing");
+  window.StartTimer(ControlId::Timer1, 60000);
+  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  MSG msg{};
+  const bool quit = PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+  Check(!IsWindow(hwnd) && window.hwnd() == nullptr && quit, "closed without a form: destroyed, quits");
+
+  const int left = ThreadWindows();
+  window.SetTitle(L"Ipsetter - Updated");
+  window.SetText(ControlId::txtIp, L"10.1.2.3");
+  window.SetEnabled(ControlId::txtIp, true);
+  window.ShowCheck(ControlId::chkStatic, 1);
+  window.Focus(ControlId::txtIp);
+  window.Show();
+  window.Hide();
+  window.SetLeftTwips(1500);
+  window.SetTopTwips(1500);
+  window.StartTimer(ControlId::Timer1, 10);
+  window.StopTimer(ControlId::Timer1);
+  window.CreateTooltips();
+  window.CreateHiddenLabels();
+  window.Destroy();
+  Pump(50);
+  Check(ThreadWindows() == left && window.Title().empty() && window.Text(ControlId::txtIp).empty() &&
+            !window.Enabled(ControlId::txtIp) && window.Handle() == 0 && window.OuterWidthTwips() == 0 &&
+            !PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE),
+        "after the window's end: calls make nothing, read nothing");
+
+  ipsetter::win32::MainWindow* dropped = new ipsetter::win32::MainWindow(GetModuleHandleW(nullptr));
+  dropped->Create();
+  HWND live = dropped->hwnd();
+  delete dropped;
+  PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+  Check(live != nullptr && !IsWindow(live), "a window outlived by nothing: its end destroys it");
 }
 
 void CheckPeer(ipsetter::win32::MainWindow& window) {
@@ -447,8 +540,10 @@ void CheckEvents(ipsetter::win32::MainWindow& window,
   const int calls_before = static_cast<int>(network.calls.size());
   SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(static_cast<int>(ControlId::txtOver), BN_CLICKED),
+               reinterpret_cast<LPARAM>(item(ControlId::txtOver)));
   Check(static_cast<int>(network.calls.size()) == calls_before && TextOf(hwnd) == L"Ipsetter",
-        "IDOK and IDCANCEL do nothing");
+        "IDOK, IDCANCEL and a click notice from a box do nothing");
   bool any_default = false;
   for (ControlId id :
        {ControlId::cmdApply, ControlId::cmdRefresh, ControlId::cmdExit, ControlId::cmdKeyboard}) {
@@ -886,6 +981,7 @@ int main() {
   }
   CheckKeyboardFallback();
   CheckCreationRefused();
+  CheckWithoutForm();
   CheckRunningProgram();
   CoUninitialize();
   std::printf("%d passed, %d failed\n", passed, failed);
