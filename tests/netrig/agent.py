@@ -17,7 +17,9 @@ A fault: {"op": "fault", "on": "adapters"|"method"|METHOD|"any", "adapter": IFNA
 (the answer comes that much later, as from a busy service), or, on "adapters", an object
 {"name": PROPERTY, "vt": "VT_...", "value": JSON} that the stand-in hands out as that property of
 every adapter, typed as said (a service that breaks its own schema). On "Terminate" a fault stops
-the stand-in from ending the process: "return:N" is the method's answer.
+the stand-in from ending the process: "return:N" is the method's answer. On "processes" (asked at
+each query of Win32_Process) the answer is such an object for every process, or {"keys": false}:
+the objects of a selection lack the key Handle, which only their paths name.
 """
 import argparse
 import ipaddress
@@ -375,6 +377,9 @@ class Agent:
             if op == "terminate":
                 return {"ok": True}
             return self.method(req)
+        if op == "processes":
+            fault = self.fault_for(op, req)
+            return {"ok": True, "fault": fault} if isinstance(fault, dict) else {"ok": True}
         if op == "fault":
             self.faults.append({"on": req["on"], "answer": req["answer"], "count": int(req.get("count", 1)),
                                 "adapter": req.get("adapter")})

@@ -170,6 +170,15 @@ class Lane {
     return out;
   }
   void Mark() { mark_ = RecordLines().size(); }
+  // The properties of processes read since the mark, with their results: "Handle=0x00000000 ...".
+  std::string ProcessReadsSinceMark() const {
+    std::string out;
+    const auto lines = RecordLines();
+    for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i)
+      if (lines[i].value("call", "") == "Get" && lines[i].value("class", "") == "Win32_Process")
+        out += (out.empty() ? "" : " ") + lines[i].value("name", "?") + "=" + lines[i].value("hr", "?");
+    return out;
+  }
 
   // The whole record since the mark, for the log.
   void PrintRecordSinceMark(const std::string& title) const {
@@ -931,19 +940,48 @@ void Lane::MethodFaults() {
 
 // A keyboard that Terminate cannot end runs on, silently, whether the method answers a failure or
 // the call fails; the click still starts a new one, and the next click ends both.
+// Keyboards the program cannot end (Terminate failing, an id it cannot read) run on and a new one
+// starts; the next click ends them all. A selection without its key: the id is read from the path.
 void Lane::TerminateFails() {
-  for (const char* answer : {"return:2", "hresult:0x80041001"}) {
-    const std::string what = std::string("Terminate ") + answer;
+  const struct {
+    const char* on;
+    const char* answer;
+    bool ends;
+    const char* reads;
+  } rows[] = {
+      {"Terminate", R"("return:2")", false, "Handle=0x00000000"},
+      {"Terminate", R"("hresult:0x80041001")", false, "Handle=0x00000000"},
+      {"processes", R"({"name":"Handle","vt":"VT_BSTR","value":""})", false, "Handle=0x00000000"},
+      {"processes", R"({"name":"Handle","vt":"VT_BSTR","value":"12x"})", false, "Handle=0x00000000"},
+      {"processes", R"({"name":"Handle","vt":"VT_BSTR","value":"4294967296"})", false, "Handle=0x00000000"},
+      {"processes", R"({"name":"Handle","vt":"VT_I4","value":1234})", false, "Handle=0x00000000 __RELPATH=0x00000000"},
+      {"processes", R"({"keys":false})", true, "Handle=0x80041002 __RELPATH=0x00000000"},
+  };
+  for (const auto& row : rows) {
+    const std::string what = std::string(row.on) + " " + row.answer;
     const auto before = Keyboards();
-    script_.Run(std::string(R"(agent {"op":"fault","on":"Terminate","answer":")") + answer + R"("})");
+    script_.Run(std::string(R"(agent {"op":"fault","on":")") + row.on + R"(","answer":)" + row.answer + "}");
     const std::wstring title = app_.Title(), status = app_.Text(kTxtStatus);
+    Mark();
     app_.Click(kCmdKeyboard);
-    WaitUntil([] { return Keyboards().size() == 2; }, 10000);
+    const size_t want = row.ends ? 1 : 2;
+    const DWORD old = before.empty() ? 0 : before.begin()->first;
+    auto as_wanted = [&](const std::map<DWORD, std::wstring>& k) {
+      return k.size() == want && (k.count(old) == 0) == row.ends;
+    };
+    WaitUntil([&] { return as_wanted(Keyboards()); }, 10000);
     const auto after = Keyboards();
-    r_.Check(before.size() == 1 && after.size() == 2 && after.count(before.begin()->first) &&
+    r_.Check(before.size() == 1 && as_wanted(after) &&
                  app_.Title() == title && app_.Text(kTxtStatus) == status,
-             what + ": the keyboard runs on, a new one starts, nothing said",
+             what + (row.ends ? ": the keyboard ended, a new one starts" : ": the keyboard runs on, a new one starts") +
+                 ", nothing said",
              Names(before) + " -> " + Names(after) + ", title \"" + Utf8(app_.Title()) + "\"");
+    const std::string reads = ProcessReadsSinceMark();
+    // Each object's class and path are read as it is wrapped.
+    r_.Check(reads == std::string("__CLASS=0x00000000 __PATH=0x00000000 ") + row.reads, what + ": properties read",
+             reads);
+    if (row.ends)
+      continue;
     app_.Click(kCmdKeyboard);
     WaitUntil([&] { return Keyboards().size() == 1 && !after.count(Keyboards().begin()->first); }, 10000);
     const auto next = Keyboards();

@@ -58,6 +58,22 @@ bool InstanceValues(const ClassDef& c, const Json& object, std::vector<Property>
   return true;
 }
 
+// The agent's fault: one property of every row typed otherwise than the class says.
+HRESULT Retype(const Json& retype, std::vector<std::vector<Property>>& rows) {
+  const Json* name = retype.Find(L"name");
+  const Json* vt = retype.Find(L"vt");
+  const Json* value = retype.Find(L"value");
+  Variant typed;
+  if (!name || !vt || !value || name->kind() != Json::Kind::kString || vt->kind() != Json::Kind::kString ||
+      !JsonAsVarType(*value, vt->AsString(), typed.get()))
+    return HRESULT(WBEM_E_PROVIDER_FAILURE);
+  for (auto& row : rows)
+    for (Property& p : row)
+      if (EqualsNoCase(p.name, name->AsString()))
+        p.value = typed;
+  return HRESULT(WBEM_S_NO_ERROR);
+}
+
 HRESULT AdapterRows(std::vector<std::vector<Property>>& rows) {
   Json request = Json::MakeObject();
   request.Add(L"op", Json::String(L"adapters"));
@@ -75,20 +91,8 @@ HRESULT AdapterRows(std::vector<std::vector<Property>>& rows) {
       return HRESULT(WBEM_E_PROVIDER_FAILURE);
     rows.push_back(std::move(values));
   }
-  // The agent's fault: one property of every adapter typed otherwise than the class says.
-  if (const Json* retype = answer.body.Find(L"retype")) {
-    const Json* name = retype->Find(L"name");
-    const Json* vt = retype->Find(L"vt");
-    const Json* value = retype->Find(L"value");
-    Variant typed;
-    if (!name || !vt || !value || name->kind() != Json::Kind::kString || vt->kind() != Json::Kind::kString ||
-        !JsonAsVarType(*value, vt->AsString(), typed.get()))
-      return HRESULT(WBEM_E_PROVIDER_FAILURE);
-    for (auto& row : rows)
-      for (Property& p : row)
-        if (EqualsNoCase(p.name, name->AsString()))
-          p.value = typed;
-  }
+  if (const Json* retype = answer.body.Find(L"retype"))
+    return Retype(*retype, rows);
   return HRESULT(WBEM_S_NO_ERROR);
 }
 
@@ -136,6 +140,28 @@ HRESULT ProcessRows(std::vector<std::vector<Property>>& rows) {
 
 HRESULT Rows(const ClassDef& c, std::vector<std::vector<Property>>& rows) {
   return c.name == kAdapterClass ? AdapterRows(rows) : ProcessRows(rows);
+}
+
+// A query's rows, and whether its objects carry their keys: the agent may retype a process property
+// or leave the keys out of a selection (they stay in the objects' paths).
+HRESULT QueriedRows(const ClassDef& c, std::vector<std::vector<Property>>& rows, bool& keys) {
+  keys = true;
+  const HRESULT hr = Rows(c, rows);
+  if (FAILED(hr) || c.name == kAdapterClass)
+    return hr;
+  Json request = Json::MakeObject();
+  request.Add(L"op", Json::String(L"processes"));
+  const AgentAnswer answer = AskAgent(request);
+  if (FAILED(answer.hr))
+    return answer.hr;
+  const Json* fault = answer.body.Find(L"fault");
+  if (!fault)
+    return hr;
+  if (const Json* keep = fault->Find(L"keys")) {
+    keys = keep->kind() == Json::Kind::kBool && keep->AsBool();
+    return hr;
+  }
+  return Retype(*fault, rows);
 }
 
 // --- object paths: [\\server\namespace:]Class[.Key=value | =value] ---
@@ -650,12 +676,13 @@ class Services final : public IWbemServices, public IClientSecurity {
     if (SUCCEEDED(hr)) {
       auto loader = [query](Objects& objects) {
         std::vector<std::vector<Property>> rows;
-        const HRESULT rows_hr = Rows(*query->cls, rows);
+        bool keys = true;
+        const HRESULT rows_hr = QueriedRows(*query->cls, rows, keys);
         if (FAILED(rows_hr))
           return rows_hr;
         for (auto& row : rows) {
           if (!query->where || Matches(*query->where, row))
-            objects.push_back(WbemObject::NewInstance(*query->cls, std::move(row), query->properties));
+            objects.push_back(WbemObject::NewInstance(*query->cls, std::move(row), query->properties, keys));
         }
         return HRESULT(WBEM_S_NO_ERROR);
       };

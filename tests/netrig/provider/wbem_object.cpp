@@ -360,21 +360,25 @@ ComPtr<WbemObject> WbemObject::NewSignature(const ClassDef& c, const MethodDef& 
 
 ComPtr<WbemObject> WbemObject::NewInstance(const ClassDef& c,
                                            std::vector<Property> values,
-                                           const std::vector<std::wstring>& names) {
+                                           const std::vector<std::wstring>& names,
+                                           bool keys) {
   ComPtr<WbemObject> o = NewClass(c);
   o->genus_ = WBEM_GENUS_INSTANCE;
-  std::vector<Property> kept;
   for (Property& p : o->props_) {
-    bool selected = names.empty() || p.key;
-    for (const std::wstring& n : names)
-      selected = selected || EqualsNoCase(n, p.name);
-    if (!selected)
-      continue;
     for (Property& v : values) {
       if (EqualsNoCase(v.name, p.name))
         p.value = v.value;
     }
-    kept.push_back(std::move(p));
+  }
+  if (!keys)
+    o->relpath_ = o->RelPath();
+  std::vector<Property> kept;
+  for (Property& p : o->props_) {
+    bool selected = names.empty() || (p.key && keys);
+    for (const std::wstring& n : names)
+      selected = selected || EqualsNoCase(n, p.name);
+    if (selected)
+      kept.push_back(std::move(p));
   }
   o->props_ = std::move(kept);
   return o;
@@ -405,6 +409,8 @@ std::wstring WbemObject::ClassName() const {
 std::wstring WbemObject::RelPath() const {
   if (!IsInstance())
     return ClassName();
+  if (!relpath_.empty())
+    return relpath_;
   if (method_)
     return std::wstring();
   for (const Property& p : props_) {
@@ -655,6 +661,7 @@ STDMETHODIMP WbemObject::Clone(IWbemClassObject** ppCopy) {
   copy->method_ = method_;
   copy->in_signature_ = in_signature_;
   copy->props_ = props_;
+  copy->relpath_ = relpath_;
   *ppCopy = copy;
   return HRESULT(WBEM_S_NO_ERROR);
 }

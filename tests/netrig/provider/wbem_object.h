@@ -76,10 +76,12 @@ class WbemObject final : public IWbemClassObject {
   static ComPtr<WbemObject> NewClass(const ClassDef& c);
   // The in-signature (`in`) or out-signature of a method: a __PARAMETERS class.
   static ComPtr<WbemObject> NewSignature(const ClassDef& c, const MethodDef& m, bool in);
-  // An instance of `c` holding only the named properties (and the keys); all when `names` is empty.
+  // An instance of `c` holding only the named properties (and the keys, unless `keys` is false: then
+  // only its path names them); all when `names` is empty.
   static ComPtr<WbemObject> NewInstance(const ClassDef& c,
                                         std::vector<Property> values,
-                                        const std::vector<std::wstring>& names);
+                                        const std::vector<std::wstring>& names,
+                                        bool keys = true);
   // The out-parameters of a method: an instance of __PARAMETERS with ReturnValue (uint32, VT_I4).
   static ComPtr<WbemObject> NewOutParameters(const ClassDef& c,
                                              const MethodDef& m,
@@ -152,6 +154,7 @@ class WbemObject final : public IWbemClassObject {
   const MethodDef* method_ = nullptr;  // set for __PARAMETERS
   bool in_signature_ = false;
   std::vector<Property> props_;
+  std::wstring relpath_;  // when the keys are left out
   std::vector<std::wstring> enumeration_;
   std::size_t enumerated_ = 0;
   bool enumerating_ = false;
