@@ -149,9 +149,7 @@ class Lane {
   // The methods the provider ran since the mark, as "Method #index Name:VT=value ... -> result".
   std::vector<std::string> MethodsSinceMark() const {
     std::vector<std::string> out;
-    const auto lines = RecordLines();
-    for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i) {
-      const json& j = lines[i];
+    for (const json& j : RecordSinceMark()) {
       if (j.value("call", "") != "ExecMethod")
         continue;
       const std::string path = j.value("path", "");
@@ -173,19 +171,17 @@ class Lane {
   // The properties of processes read since the mark, with their results: "Handle=0x00000000 ...".
   std::string ProcessReadsSinceMark() const {
     std::string out;
-    const auto lines = RecordLines();
-    for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i)
-      if (lines[i].value("call", "") == "Get" && lines[i].value("class", "") == "Win32_Process")
-        out += (out.empty() ? "" : " ") + lines[i].value("name", "?") + "=" + lines[i].value("hr", "?");
+    for (const json& j : RecordSinceMark())
+      if (j.value("call", "") == "Get" && j.value("class", "") == "Win32_Process")
+        out += (out.empty() ? "" : " ") + j.value("name", "?") + "=" + j.value("hr", "?");
     return out;
   }
 
   // The whole record since the mark, for the log.
   void PrintRecordSinceMark(const std::string& title) const {
     r_.Line("-- provider record: " + title);
-    const auto lines = RecordLines();
-    for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i)
-      r_.Line("   " + lines[i].dump());
+    for (const json& j : RecordSinceMark())
+      r_.Line("   " + j.dump());
   }
 
   bool Start() {
@@ -222,6 +218,12 @@ class Lane {
   void EndSession();
 
  private:
+  // The record's lines from the mark on.
+  std::vector<json> RecordSinceMark() const {
+    std::vector<json> lines = RecordLines();
+    lines.erase(lines.begin(), lines.begin() + static_cast<long>(std::min(mark_, lines.size())));
+    return lines;
+  }
   std::vector<json> RecordLines() const {
     std::vector<json> out;
     std::string text;
@@ -733,9 +735,7 @@ void Lane::ProviderFaults() {
 
 std::vector<std::string> Lane::QueriesAndMethodsSinceMark() const {
   std::vector<std::string> out;
-  const auto lines = RecordLines();
-  for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i) {
-    const json& j = lines[i];
+  for (const json& j : RecordSinceMark()) {
     const std::string call = j.value("call", "");
     if (call == "ExecQuery") {
       out.push_back("ExecQuery " + j.value("query", ""));
@@ -750,18 +750,17 @@ std::vector<std::string> Lane::QueriesAndMethodsSinceMark() const {
 }
 
 long long Lane::WaitedMs(const std::string& method) const {
-  const auto lines = RecordLines();
-  for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i)
-    if (lines[i].value("call", "") == "agent" && lines[i].value("method", "") == method)
-      return lines[i].value("waited_ms", -1LL);
+  for (const json& j : RecordSinceMark())
+    if (j.value("call", "") == "agent" && j.value("method", "") == method)
+      return j.value("waited_ms", -1LL);
   return -1;
 }
 
 bool Lane::Answered(const std::string& method) const {
-  const auto lines = RecordLines();
-  return std::any_of(
-      lines.begin() + static_cast<long>(std::min(mark_, lines.size())), lines.end(),
-      [&](const json& j) { return j.value("call", "") == "ExecMethod" && j.value("method", "") == method; });
+  const auto lines = RecordSinceMark();
+  return std::any_of(lines.begin(), lines.end(), [&](const json& j) {
+    return j.value("call", "") == "ExecMethod" && j.value("method", "") == method;
+  });
 }
 
 std::string Lane::MethodsInShort() const {
@@ -770,9 +769,7 @@ std::string Lane::MethodsInShort() const {
                                                          {"SetDNSServerSearchOrder", "DNS"},
                                                          {"EnableDHCP", "DHCP"}};
   std::string out, adapter;
-  const auto lines = RecordLines();
-  for (size_t i = std::min(mark_, lines.size()); i < lines.size(); ++i) {
-    const json& j = lines[i];
+  for (const json& j : RecordSinceMark()) {
     if (j.value("call", "") != "ExecMethod")
       continue;
     const std::string path = j.value("path", "");
@@ -938,10 +935,9 @@ void Lane::MethodFaults() {
            Joined(k["a0"].inet) + " / " + Joined(k["a1"].inet));
 }
 
-// A keyboard that Terminate cannot end runs on, silently, whether the method answers a failure or
-// the call fails; the click still starts a new one, and the next click ends both.
-// Keyboards the program cannot end (Terminate failing, an id it cannot read) run on and a new one
-// starts; the next click ends them all. A selection without its key: the id is read from the path.
+// Keyboards the program cannot end (Terminate failing, an id it cannot read) run on, silently, and
+// a new one starts; the next click ends them all. A selection without its key: the id is read from
+// the path.
 void Lane::TerminateFails() {
   const struct {
     const char* on;
@@ -954,7 +950,8 @@ void Lane::TerminateFails() {
       {"processes", R"({"name":"Handle","vt":"VT_BSTR","value":""})", false, "Handle=0x00000000"},
       {"processes", R"({"name":"Handle","vt":"VT_BSTR","value":"12x"})", false, "Handle=0x00000000"},
       {"processes", R"({"name":"Handle","vt":"VT_BSTR","value":"4294967296"})", false, "Handle=0x00000000"},
-      {"processes", R"({"name":"Handle","vt":"VT_I4","value":1234})", false, "Handle=0x00000000 __RELPATH=0x00000000"},
+      {"processes", R"({"name":"Handle","vt":"VT_I4","value":1234})", false,
+       "Handle=0x00000000 __RELPATH=0x00000000"},
       {"processes", R"({"keys":false})", true, "Handle=0x80041002 __RELPATH=0x00000000"},
   };
   for (const auto& row : rows) {
@@ -971,15 +968,14 @@ void Lane::TerminateFails() {
     };
     WaitUntil([&] { return as_wanted(Keyboards()); }, 10000);
     const auto after = Keyboards();
-    r_.Check(before.size() == 1 && as_wanted(after) &&
-                 app_.Title() == title && app_.Text(kTxtStatus) == status,
-             what + (row.ends ? ": the keyboard ended, a new one starts" : ": the keyboard runs on, a new one starts") +
-                 ", nothing said",
+    const std::string outcome = row.ends ? ": the keyboard ended" : ": the keyboard runs on";
+    r_.Check(before.size() == 1 && as_wanted(after) && app_.Title() == title && app_.Text(kTxtStatus) == status,
+             what + outcome + ", a new one starts, nothing said",
              Names(before) + " -> " + Names(after) + ", title \"" + Utf8(app_.Title()) + "\"");
     const std::string reads = ProcessReadsSinceMark();
     // Each object's class and path are read as it is wrapped.
-    r_.Check(reads == std::string("__CLASS=0x00000000 __PATH=0x00000000 ") + row.reads, what + ": properties read",
-             reads);
+    r_.Check(reads == std::string("__CLASS=0x00000000 __PATH=0x00000000 ") + row.reads,
+             what + ": properties read", reads);
     if (row.ends)
       continue;
     app_.Click(kCmdKeyboard);

@@ -305,8 +305,8 @@ void CheckColours(ipsetter::win32::MainWindow& window) {
   const COLORREF standard_text = GetTextColor(dc), standard_back = GetBkColor(dc);
   SetTextColor(dc, RGB(1, 2, 3));
   SetBkColor(dc, RGB(4, 5, 6));
-  Check(SendMessageW(hwnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label)) ==
-                standard &&
+  Check(SendMessageW(hwnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(label)) == standard &&
             GetTextColor(dc) == standard_text && GetBkColor(dc) == standard_back,
         "a naming label: the system's colours");
   DeleteDC(dc);
@@ -380,7 +380,8 @@ int HiddenStatics(HWND hwnd) {
 // message, a form still unloading) does nothing and makes no window.
 void CheckWithoutForm() {
   RecordingPlatform platform;
-  const double screen = layout::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), static_cast<int>(GetDpiForSystem()));
+  const double screen =
+      layout::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), static_cast<int>(GetDpiForSystem()));
   Check(platform.ScreenWidthTwips() == screen, "no window yet: the screen measured at the system's DPI",
         std::to_string(platform.ScreenWidthTwips()));
   int labels = 0;
@@ -414,7 +415,8 @@ void CheckWithoutForm() {
   SetFocus(nullptr);
   SendMessageW(hwnd, WM_SETFOCUS, 0, 0);
   Check(GetFocus() == nullptr || !IsChild(hwnd, GetFocus()), "every control off: the focus goes to none");
-  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(static_cast<int>(ControlId::cmdExit), BN_CLICKED), reinterpret_cast<LPARAM>(apply));
+  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(static_cast<int>(ControlId::cmdExit), BN_CLICKED),
+               reinterpret_cast<LPARAM>(apply));
   Check(IsWindow(hwnd) != FALSE, "a click without a form does nothing");
   window.StartTimer(ControlId::Timer1, 60000);
   SendMessageW(hwnd, WM_CLOSE, 0, 0);
@@ -443,10 +445,12 @@ void CheckWithoutForm() {
             !PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE),
         "after the window's end: calls make nothing, read nothing");
 
-  ipsetter::win32::MainWindow* dropped = new ipsetter::win32::MainWindow(GetModuleHandleW(nullptr));
-  dropped->Create();
-  HWND live = dropped->hwnd();
-  delete dropped;
+  HWND live = nullptr;
+  {
+    ipsetter::win32::MainWindow dropped(GetModuleHandleW(nullptr));
+    dropped.Create();
+    live = dropped.hwnd();
+  }
   PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
   Check(live != nullptr && !IsWindow(live), "a window outlived by nothing: its end destroys it");
 }
