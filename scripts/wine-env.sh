@@ -2,19 +2,27 @@
 # X server. Usage:
 #   source scripts/wine-env.sh
 #   wine_env /abs/build/dir/prefix-name   # sets WINEPREFIX, HOME, XDG_* under that dir
-#   wine_prefix_init                       # wineboot, fonts, Managed=N (idempotent)
+#   wine_arch win32                        # a 32-bit prefix (default win64, which runs 32-bit
+#                                          # programs too, through WOW64)
+#   wine_prefix_init [WINDOWS_VERSION]     # wineboot, fonts, Managed=N, e.g. win7 (idempotent)
 #   xvfb_start; ...; xvfb_stop
 #   wine_cleanup                           # wineserver -k for every prefix used, Xvfb stopped
 # Every Wine call goes through wine_run, which wraps it in `timeout`.
 
-WINE_BIN=/usr/lib/wine/wine64
 export WINESERVER=/usr/lib/wine/wineserver
-export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
 
 WINE_ENV_PREFIXES=${WINE_ENV_PREFIXES:-}
 XVFB_PID=${XVFB_PID:-}
+
+wine_arch() {
+  export WINEARCH=$1
+  WINE_BIN=/usr/lib/wine/wine64
+  [ "$1" = win32 ] && WINE_BIN=/usr/lib/wine/wine
+  return 0
+}
+wine_arch win64
 
 # wine_env DIR: a private prefix at DIR/wine with HOME and XDG dirs beside it.
 wine_env() {
@@ -49,7 +57,8 @@ wine_server_wait() {
 # Creates the prefix once. Runs without DISPLAY (faster); the caller may wrap this in
 # `ip netns exec` so the prefix's device process lives in a namespace.
 wine_prefix_init() {
-  if [ ! -f "$WINEPREFIX/.e2e-ready" ]; then
+  local version=${1:-}
+  if [ "$(cat "$WINEPREFIX/.e2e-ready" 2>/dev/null)" != "$WINEARCH $version" ]; then
     rm -rf "$WINEPREFIX"
     DISPLAY= wine_run 120 wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; return 1; }
     wine_server_wait
@@ -57,9 +66,10 @@ wine_prefix_init() {
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     local reg=$WINEPREFIX/drive_c/e2e-x11.reg
     printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n' >"$reg"
+    [ -z "$version" ] || printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n"Version"="%s"\r\n' "$version" >>"$reg"
     DISPLAY= wine_run 60 regedit /S 'C:\e2e-x11.reg' >/dev/null 2>&1 || { echo "regedit failed" >&2; return 1; }
     wine_server_wait
-    touch "$WINEPREFIX/.e2e-ready"
+    echo "$WINEARCH $version" >"$WINEPREFIX/.e2e-ready"
   fi
 }
 
