@@ -3,7 +3,8 @@
 # again under AddressSanitizer and UndefinedBehaviorSanitizer), then the lanes of the Windows builds,
 # each a CTest test with its label (tests/lanes.cmake): the window checks, the program file, the
 # release, WMI, the end-to-end tests under Wine and Xvfb, the real-network rig, and last the
-# coverage figures from a gcov build of their own (scripts/coverage.sh). Lane logs: build/logs.
+# coverage figures from a gcov build of their own (scripts/coverage.sh); then those of the 32-bit
+# build (label x86), where its preset exists. Lane logs: build/logs.
 # Ends with ctest's summary lines and the lanes' own, the end-to-end total last.
 set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -80,6 +81,9 @@ for name in $(sed -n 's/^coverage lane \([a-z0-9-]*\): FAILED.*/\1/p' "$LOGS/cov
   [[ " $failed_tests " =~ \ $name(-[a-z]+)?\  ]] || coverage_only+=" $name"
 done
 [ -z "$coverage_only" ] || echo "coverage: on the gcov build only, these lanes failed:$coverage_only (see $LOGS/coverage.log)"
+if [[ " ${trees[*]} " == *" mingw-x86 "* ]]; then
+  for name in window program-file e2e-wow64 e2e-win32; do lane "x86 $name" "x86-$name"; done
+fi
 passed=0 failed=0
 for name in sim timeout real; do
   line=$(lane "e2e $name" "e2e-$name")

@@ -40,6 +40,22 @@ set(tree ${CMAKE_BINARY_DIR})
 set(src ${CMAKE_SOURCE_DIR})
 set(e2e bash ${src}/scripts/e2e.sh --no-build)
 
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86|i[3-6]86)$")
+  # The 32-bit build: its window checks and program file, and its real exe in a 64-bit prefix
+  # (WOW64), where the keyboard exists only as the x64 tree's stand-in in the 64-bit System32, as on
+  # Windows; and in a 32-bit prefix that says it is Windows 7, with one Apply that falls back to DHCP.
+  set(IPSETTER_X64_BUILD ${CMAKE_SOURCE_DIR}/build/mingw CACHE PATH "The x64 build, for its stand-in osk.exe")
+  ipsetter_lane(x86-window 400 LABELS x86 window LOCKS cpu
+                COMMAND bash ${src}/src/win32/tools/check.sh ${tree})
+  ipsetter_lane(x86-program-file 300 LABELS x86 program-file LOCKS cpu
+                COMMAND bash ${src}/tests/program_file/run.sh ${tree})
+  ipsetter_lane(x86-e2e-wow64 400 NEEDS netns LABELS x86 e2e LOCKS cpu ENV E2E_BUILD=${tree}
+                COMMAND ${e2e} --lanes real --osk ${IPSETTER_X64_BUILD}/tests/e2e/osk.exe)
+  ipsetter_lane(x86-e2e-win32 600 NEEDS netns LABELS x86 e2e LOCKS cpu ENV E2E_BUILD=${tree} E2E_ONLY=mask-66
+                COMMAND ${e2e} --lanes real,sim --wine-arch win32 --windows-version win7)
+  return()
+endif()
+
 # program-file and release share the prefix of the program-file checks (release runs them on the
 # signed exe). Release builds twice at once, the rig runs its two lanes at once.
 ipsetter_lane(window 400 LABELS window LOCKS cpu COMMAND bash ${src}/src/win32/tools/check.sh ${tree})
