@@ -12,9 +12,6 @@ namespace ipsetter::win32 {
 // not: from an elevated keyboard a person at a kiosk reaches other elevated programs (its options
 // and help open dialogs and a browser).
 
-// System32; throws ManagementError when it cannot be found.
-std::wstring SystemDirectory();
-
 // Asks the desktop's shell (Explorer) to open `path` in `folder`, so that the program runs as the
 // desktop user. False where no desktop shell answers (Shell Launcher, Assigned Access) or any
 // step fails; nothing is left open either way.
