@@ -1,3 +1,4 @@
+// Names for screen readers, the high-contrast setting, the picture per DPI, UI Automation's announcements.
 #include "accessibility.h"
 
 #include <uiautomationcore.h>

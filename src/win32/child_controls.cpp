@@ -1,3 +1,4 @@
+// Making and placing the child controls, their tooltips and the labels that name them.
 #include "child_controls.h"
 
 #include <commctrl.h>

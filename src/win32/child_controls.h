@@ -1,3 +1,4 @@
+// The window's child controls, made from the layout table, with tooltips and hidden naming labels.
 #pragma once
 
 #include <windows.h>
@@ -9,8 +10,6 @@
 #include "window_peer.h"
 #include "window_resources.h"
 
-// The window's child controls as the layout table gives them, with their tooltips and the labels
-// no one sees that name the boxes for screen readers.
 namespace ipsetter::win32 {
 
 std::wstring WindowText(HWND hwnd);

@@ -1,3 +1,4 @@
+// The per-monitor DPI functions, looked up at run time, and the system DPI where they are missing.
 #include "dpi.h"
 
 #include "system_folders.h"

@@ -1,10 +1,10 @@
+// The window's DPI on every Windows: per monitor where the system has it, else the system's.
 #pragma once
 
 #include <windows.h>
 
-// The DPI the window is drawn at, on every Windows the program starts on. The per-monitor
-// functions came with Windows 10 1607; imported, they would keep the loader of older Windows from
-// starting the program at all, so they are looked up when first needed.
+// The per-monitor functions came with Windows 10 1607; imported, they would keep the loader of
+// older Windows from starting the program at all, so they are looked up when first needed.
 namespace ipsetter::win32 {
 
 struct DpiFunctions {

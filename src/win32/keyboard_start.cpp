@@ -1,3 +1,4 @@
+// The two roads of the keyboard's start: through the desktop's shell, or the machine's class key.
 #include "keyboard_start.h"
 
 #include <exdisp.h>

@@ -1,3 +1,4 @@
+// Starting the on-screen keyboard as the desktop user, or through the machine's exefile class.
 #pragma once
 
 #include <windows.h>

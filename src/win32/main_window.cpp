@@ -1,3 +1,4 @@
+// The window class and its message handler, focus, and the peer the form drives.
 #include "main_window.h"
 
 #include "resource_ids.h"

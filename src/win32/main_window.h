@@ -1,3 +1,4 @@
+// The window class: messages in, the form's requests out, focus, the controls' peer.
 #pragma once
 
 #include <windows.h>

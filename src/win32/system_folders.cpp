@@ -1,3 +1,4 @@
+// System32, its native twin under WOW64, and DLLs loaded from it by full path.
 #include "system_folders.h"
 
 #include "management.h"

@@ -1,12 +1,12 @@
+// System32 as this process and the system see it, DLLs by full path, functions looked up at run time.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-// Where the program takes what it starts and loads: System32 only, never a folder users can write
-// (it runs elevated), and what Windows has of newer functions, asked at run time so that the
-// loader of an older Windows still starts the program.
+// The program runs elevated: what it starts and loads comes from System32 only, never from a folder
+// users can write. Newer functions are asked for at run time, so that an older loader starts it.
 namespace ipsetter::win32 {
 
 // Through void (*)(): GCC's way of being told that the exported function has this type.

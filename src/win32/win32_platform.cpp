@@ -1,3 +1,4 @@
+// The screen, placement, the keyboard's start and sessions on the real system.
 #include "win32_platform.h"
 
 #include <windows.h>

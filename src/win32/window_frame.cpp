@@ -1,3 +1,4 @@
+// Sizing the frame so that the client area is the layout's at a DPI.
 #include "window_frame.h"
 
 #include "layout.h"

@@ -1,10 +1,10 @@
+// The frame around the layout's client area: its style and its size at a DPI.
 #pragma once
 
 #include <windows.h>
 
 #include "dpi.h"
 
-// The frame around the layout's client area: its style and its size at a DPI.
 namespace ipsetter::win32 {
 
 inline constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;

@@ -1,3 +1,4 @@
+// Fonts, brushes and the keyboard picture, made on first use and freed with the window.
 #include "window_resources.h"
 
 #include "accessibility.h"

@@ -1,3 +1,4 @@
+// What the window draws with: fonts per DPI, brushes, the keyboard picture.
 #pragma once
 
 #include <windows.h>
@@ -7,8 +8,7 @@
 
 #include "layout.h"
 
-// What the window draws with: fonts per DPI, brushes for the table's colours, the keyboard
-// picture scaled to the DPI. Made on first use and freed with the window.
+// Made on first use and freed with the window.
 namespace ipsetter::win32 {
 
 COLORREF ToColorRef(const layout::Colour& colour);
