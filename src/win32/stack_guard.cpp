@@ -22,8 +22,9 @@ namespace {
 
 extern "C" {
 
-// Not zero even if the seed fails: a zero canary is what a string overflow writes.
-std::uintptr_t __stack_chk_guard = 0x5a3c96e1f00d2b47;
+// Not zero even if the seed fails: a zero canary is what a string overflow writes. 32-bit builds
+// keep its low half.
+std::uintptr_t __stack_chk_guard = static_cast<std::uintptr_t>(0x5a3c96e1f00d2b47ULL);
 
 [[noreturn]] void __stack_chk_fail() {
   FailFast();

@@ -213,7 +213,7 @@ void App::Kill() {
 std::vector<HWND> IpsetterWindows() {
   std::vector<HWND> found;
   EnumWindows(
-      [](HWND w, LPARAM param) -> BOOL {
+      [](HWND w, LPARAM param) CALLBACK -> BOOL {
         wchar_t name[64];
         if (IsWindowVisible(w) && GetClassNameW(w, name, 64) && std::wstring(name) == L"frmIpsetter")
           reinterpret_cast<std::vector<HWND>*>(param)->push_back(w);

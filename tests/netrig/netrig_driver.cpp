@@ -528,7 +528,7 @@ constexpr int kWarmUpClicks = 50;
 int VisibleWindows() {
   int count = 0;
   EnumWindows(
-      [](HWND hwnd, LPARAM counter) {
+      [](HWND hwnd, LPARAM counter) CALLBACK -> BOOL {
         if (IsWindowVisible(hwnd))
           ++*reinterpret_cast<int*>(counter);
         return TRUE;
@@ -1267,7 +1267,7 @@ class OtherWindow {
   static DWORD WINAPI Run(void* self) {
     auto* me = static_cast<OtherWindow*>(self);
     WNDCLASSW wc{};
-    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) CALLBACK -> LRESULT {
       if (m == WM_DESTROY)
         PostQuitMessage(0);
       return DefWindowProcW(h, m, w, l);

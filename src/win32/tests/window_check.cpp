@@ -344,7 +344,7 @@ LRESULT CALLBACK RefuseCreation(int code, WPARAM wparam, LPARAM lparam) {
 int ThreadWindows() {
   int count = 0;
   EnumThreadWindows(
-      GetCurrentThreadId(), [](HWND, LPARAM lp) -> BOOL { return ++*reinterpret_cast<int*>(lp), TRUE; },
+      GetCurrentThreadId(), [](HWND, LPARAM lp) CALLBACK -> BOOL { return ++*reinterpret_cast<int*>(lp), TRUE; },
       reinterpret_cast<LPARAM>(&count));
   return count;
 }
@@ -730,7 +730,7 @@ HWND FindTooltip(HWND owner) {
   } search{owner, nullptr};
   EnumThreadWindows(
       GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM lp) -> BOOL {
+      [](HWND hwnd, LPARAM lp) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(lp);
         wchar_t cls[64] = {};
         GetClassNameW(hwnd, cls, 64);
@@ -920,7 +920,7 @@ void CheckRunningProgram() {
   const int code = ipsetter::RunIpsetter(GetModuleHandleW(nullptr), second_network, second_platform);
   int windows = 0;
   EnumWindows(
-      [](HWND hwnd, LPARAM lp) -> BOOL {
+      [](HWND hwnd, LPARAM lp) CALLBACK -> BOOL {
         wchar_t cls[64] = {};
         GetClassNameW(hwnd, cls, 64);
         if (std::wstring(cls) == L"frmIpsetter")
