@@ -10,19 +10,24 @@ namespace {
   throw ManagementError(static_cast<std::uint32_t>(HRESULT_FROM_WIN32(GetLastError())), what);
 }
 
-}  // namespace
-
-std::wstring SystemDirectory() {
+// A folder the system names through a call that says how long a buffer it needs.
+std::wstring SystemFolder(UINT(WINAPI* get)(LPWSTR, UINT)) {
   std::wstring path(MAX_PATH, L'\0');
-  UINT length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+  UINT length = get(path.data(), static_cast<UINT>(path.size()));
   if (length >= path.size()) {
     path.resize(length);
-    length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    length = get(path.data(), static_cast<UINT>(path.size()));
   }
   if (length == 0 || length >= path.size())
     ThrowNotFound(L"The system directory cannot be found");
   path.resize(length);
   return path;
+}
+
+}  // namespace
+
+std::wstring SystemDirectory() {
+  return SystemFolder(GetSystemDirectoryW);
 }
 
 bool RunsUnderWow64() {
@@ -48,15 +53,7 @@ std::wstring NativeSystemDirectory() {
   if (!RunsUnderWow64())
     return SystemDirectory();
   // The system's own Windows folder, not a per-user one a terminal server may give.
-  std::wstring path(MAX_PATH, L'\0');
-  UINT length = GetSystemWindowsDirectoryW(path.data(), static_cast<UINT>(path.size()));
-  if (length >= path.size()) {
-    path.resize(length);
-    length = GetSystemWindowsDirectoryW(path.data(), static_cast<UINT>(path.size()));
-  }
-  if (length == 0 || length >= path.size())
-    ThrowNotFound(L"The system directory cannot be found");
-  path.resize(length);
+  std::wstring path = SystemFolder(GetSystemWindowsDirectoryW);
   if (path.back() != L'\\')
     path += L'\\';
   return path + L"Sysnative";
