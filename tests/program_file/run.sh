@@ -1,7 +1,8 @@
 #!/bin/bash
-# Checks the program file, x64 or x86: version information, icon and load configuration read back under Wine,
-# the DLLs it imports (Windows' own, and no more than these), and the hardening and reproducibility
-# of its PE header.
+# Checks the program file, x64 or x86: version information, icon and load configuration read back
+# under Wine, the DLLs it imports (Windows' own, and no more than these), the functions it imports
+# (each on imports.txt, none newer than Windows 7 SP1), and the hardening and reproducibility of
+# its PE header.
 # Usage: tests/program_file/run.sh BUILD_DIR [EXE]   (EXE: another copy, e.g. a signed one; either
 # architecture's checker reads either kind of file)
 # Ends with "N passed, N failed".
@@ -108,6 +109,36 @@ if grep -q "CryptAcquireContext" <<<"$imported"; then
   echo "FAIL libssp's seed (CryptAcquireContext) is linked in"; failed=$((failed + 1))
 else
   echo "ok   libssp's seed (CryptAcquireContext) not linked in"; passed=$((passed + 1))
+fi
+
+# What the loader resolves before any of our code runs, the static MinGW runtime's imports included:
+# each function on imports.txt and none newer than Windows 7 SP1, no DLL that stock Windows 7 lacks.
+# An ordinal import is named #N, and so is on no list.
+imports_read=$(x86_64-w64-mingw32-objdump -p "$EXE" | awk '
+  /DLL Name:/ { dll = tolower($3); next }
+  /^$/ { dll = "" }
+  dll != "" && $1 ~ /^[0-9a-f]+$/ && NF >= 2 { print dll "!" (NF >= 3 && $3 != "<none>" ? $3 : "#" $2) }' | sort -u)
+verdicts=$(awk 'NR == FNR { if ($0 !~ /^#/ && NF >= 2) since[$1] = $2; next }
+  { if (!($1 in since)) { print "unknown " $1; next }
+    split(since[$1], v, "."); print ((v[1] > 6 || (v[1] == 6 && v[2] > 1)) ? "newer " : "ok ") $1 " " since[$1] }' \
+  "$ROOT/tests/program_file/imports.txt" - <<<"$imports_read")
+unknown=$(awk '$1 == "unknown" {print $2}' <<<"$verdicts")
+newer=$(awk '$1 == "newer" {print $2 " (" $3 ")"}' <<<"$verdicts")
+absent=$(cut -d'!' -f1 <<<"$imports_read" | sort -u | grep -E '^(ucrtbase|api-ms-win-.*|shcore|combase)\.dll$')
+if [ -n "$imports_read" ] && [ -z "$unknown" ]; then
+  echo "ok   all $(wc -l <<<"$imports_read") imported functions are on imports.txt"; passed=$((passed + 1))
+else
+  echo "FAIL imports not on imports.txt: $(echo ${unknown:-"(none read)"})"; failed=$((failed + 1))
+fi
+if [ -n "$imports_read" ] && [ -z "$newer" ]; then
+  echo "ok   no import needs more than Windows 7 SP1 (6.1)"; passed=$((passed + 1))
+else
+  echo "FAIL imports newer than Windows 7 SP1: $(echo $newer)"; failed=$((failed + 1))
+fi
+if [ -z "$absent" ]; then
+  echo "ok   no DLL that stock Windows 7 lacks (ucrtbase, api-ms-win-*, shcore, combase)"; passed=$((passed + 1))
+else
+  echo "FAIL DLLs that stock Windows 7 lacks: $(echo $absent)"; failed=$((failed + 1))
 fi
 
 # shellcheck source=scripts/wine-env.sh
