@@ -1,6 +1,8 @@
 #!/bin/bash
-# Makes the release into one folder (default build/release): ipsetter.exe, the ZIP, the MSI and
-# SHA256SUMS. Two runs on the same commit give the same exe and ZIP, byte for byte.
+# Makes the release into one folder (default build/release): for x64 ipsetter.exe,
+# ipsetter-VERSION-win64.zip and ipsetter-VERSION-x64.msi; for x86 ipsetter-x86.exe,
+# ipsetter-VERSION-win32.zip and ipsetter-VERSION-x86.msi; and SHA256SUMS. Two runs on the same
+# commit give the same exes and ZIPs, byte for byte.
 #
 #   bash scripts/release.sh [--out DIR] [SIGNING]
 #
@@ -8,7 +10,7 @@
 #   --pkcs12 FILE [--password-file FILE]   a PKCS#12 file with the certificate and its key
 #   --cert PEM --key PEM [--password-file FILE]
 #   --timestamp URL                        an RFC 3161 time-stamp server (optional)
-# The exe is signed before it goes into the ZIP and the MSI; then the MSI itself is signed.
+# Each exe is signed before it goes into its ZIP and MSI; then the MSI itself is signed.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VERSION=1.00       # the program's own version (its version information)
@@ -17,7 +19,7 @@ OUT=$ROOT/build/release
 pkcs12='' cert='' key='' password_file='' timestamp=''
 
 usage() {
-  sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 while [ $# -gt 0 ]; do
@@ -49,10 +51,11 @@ export SOURCE_DATE_EPOCH
 
 mkdir -p "$OUT"
 log=$ROOT/build/release-build.log
-echo "release: building ipsetter.exe (log: $log)"
-{ cmake --preset mingw && cmake --build --preset mingw -j2 --target ipsetter; } >"$log" 2>&1 ||
+echo "release: building ipsetter.exe for x64 and x86 (log: $log)"
+{ cmake --preset mingw && cmake --build --preset mingw -j2 --target ipsetter &&
+  cmake --preset mingw-x86 && cmake --build --preset mingw-x86 -j2 --target ipsetter; } >"$log" 2>&1 ||
   { tail -n 40 "$log"; echo "release: build failed" >&2; exit 1; }
-rm -f "$OUT"/ipsetter.exe "$OUT"/*.zip "$OUT"/*.msi "$OUT"/SHA256SUMS
+rm -f "$OUT"/ipsetter*.exe "$OUT"/*.zip "$OUT"/*.msi "$OUT"/SHA256SUMS
 
 # sign IN OUT: an Authenticode signature with the given certificate.
 sign() {
@@ -62,30 +65,39 @@ sign() {
   [ -n "$timestamp" ] && args+=(-ts "$timestamp")
   osslsigncode "${args[@]}" >"$ROOT/build/release-sign.log" 2>&1 || { cat "$ROOT/build/release-sign.log" >&2; echo "release: signing $1 failed" >&2; exit 1; }
 }
-
-exe=$ROOT/build/mingw/src/win32/ipsetter.exe
 if [ "$signing" = yes ]; then
   command -v osslsigncode >/dev/null || { echo "release: osslsigncode is missing" >&2; exit 1; }
-  sign "$exe" "$OUT/ipsetter.exe"
-  echo "release: ipsetter.exe signed${timestamp:+ and time-stamped by $timestamp}"
 else
-  cp "$exe" "$OUT/ipsetter.exe"
   echo "release: no certificate given (--pkcs12, or --cert and --key): nothing is signed"
 fi
 
-zip=ipsetter-$VERSION-win64.zip
-python3 packaging/make_zip.py "$OUT/$zip" "$SOURCE_DATE_EPOCH" \
-  ipsetter.exe="$OUT/ipsetter.exe" README.md=README.md LICENSE=LICENSE
-
-msi=ipsetter-$VERSION-x64.msi
-bash packaging/build_msi.sh "$OUT/ipsetter.exe" "$OUT/$msi" "$MSI_VERSION"
-if [ "$signing" = yes ]; then
-  sign "$OUT/$msi" "$OUT/$msi.signed"
-  mv "$OUT/$msi.signed" "$OUT/$msi"
-  echo "release: $msi signed"
-fi
+# One row per architecture: its build folder, the exe's name in the release, the ZIP's suffix.
+files=()
+while read -r arch tree exe_name zip_suffix; do
+  exe=$OUT/$exe_name
+  if [ "$signing" = yes ]; then
+    sign "$ROOT/build/$tree/src/win32/ipsetter.exe" "$exe"
+    echo "release: $exe_name signed${timestamp:+ and time-stamped by $timestamp}"
+  else
+    cp "$ROOT/build/$tree/src/win32/ipsetter.exe" "$exe"
+  fi
+  zip=ipsetter-$VERSION-$zip_suffix.zip
+  python3 packaging/make_zip.py "$OUT/$zip" "$SOURCE_DATE_EPOCH" \
+    ipsetter.exe="$exe" README.md=README.md LICENSE=LICENSE
+  msi=ipsetter-$VERSION-$arch.msi
+  bash packaging/build_msi.sh "$exe" "$OUT/$msi" "$MSI_VERSION" "$arch"
+  if [ "$signing" = yes ]; then
+    sign "$OUT/$msi" "$OUT/$msi.signed"
+    mv "$OUT/$msi.signed" "$OUT/$msi"
+    echo "release: $msi signed"
+  fi
+  files+=("$exe_name" "$zip" "$msi")
+done <<'ROWS'
+x64 mingw     ipsetter.exe     win64
+x86 mingw-x86 ipsetter-x86.exe win32
+ROWS
 rm -f "$ROOT/build/release-sign.log"
 
-(cd "$OUT" && sha256sum ipsetter.exe "$zip" "$msi" >SHA256SUMS)
+(cd "$OUT" && sha256sum "${files[@]}" >SHA256SUMS)
 echo "release: $OUT"
 sed 's/^/  /' "$OUT/SHA256SUMS"

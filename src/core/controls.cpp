@@ -1,3 +1,4 @@
+// The check box and timer rules, written once for every implementation of the controls.
 #include "controls.h"
 
 namespace ipsetter {

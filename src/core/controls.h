@@ -1,3 +1,5 @@
+// The abstract controls the form works on, and the two rules every implementation shares: the
+// check box's click on a change of value and the timer's ticks.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,4 @@
+// The window's logic: its controls, form-level variables and procedures, against abstract controls.
 #pragma once
 
 #include <cstdint>

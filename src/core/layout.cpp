@@ -1,3 +1,4 @@
+// The layout table and its conversions between twips and pixels at a DPI.
 #include "layout.h"
 
 #include <algorithm>

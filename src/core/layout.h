@@ -1,3 +1,4 @@
+// The window's layout table: every control's kind, place in twips, font, colours and tab order.
 #pragma once
 
 #include <cstdint>

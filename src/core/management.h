@@ -1,3 +1,5 @@
+// The management service as the program uses it: bind, query, properties, the adapter and process
+// methods, and the one error type of the service.
 #pragma once
 
 #include <cstdint>

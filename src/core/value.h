@@ -1,3 +1,4 @@
+// A property value as the management service hands it out: null, Boolean, integer, string or a list.
 #pragma once
 
 #include <cstdint>

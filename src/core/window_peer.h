@@ -1,3 +1,4 @@
+// What the form asks of a real window and of the platform (screen, placement, keyboard start).
 #pragma once
 
 #include <cstdint>

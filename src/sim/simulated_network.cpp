@@ -1,3 +1,4 @@
+// Adapters, leases, processes and faults of the simulated network, and its record of every call.
 #include "simulated_network.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The simulated network: an in-memory management service that behaves like Windows.
 #pragma once
 
 #include <cstdint>

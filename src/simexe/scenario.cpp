@@ -1,3 +1,4 @@
+// Reading a scenario file (JSON) into the simulated network.
 #include "scenario.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// A scenario file for ipsetter-sim.exe: adapters, processes, faults, read into the simulated network.
 #pragma once
 
 #include <stdexcept>

@@ -1,3 +1,4 @@
+// Names for screen readers, the high-contrast setting, the picture per DPI, UI Automation's announcements.
 #include "accessibility.h"
 
 #include <uiautomationcore.h>
@@ -5,6 +6,7 @@
 
 #include "com_types.h"
 #include "layout.h"
+#include "system_folders.h"
 
 namespace ipsetter::win32 {
 namespace {
@@ -17,12 +19,6 @@ constexpr int kNotificationProcessingAll = 2;
 constexpr wchar_t kActivityId[] = L"Ipsetter.Outcome";
 
 constexpr int kDefaultDpi = 96;
-
-// Through void (*)(): GCC's way of being told that the exported function has this type.
-template <typename Function>
-Function Resolve(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 }  // namespace
 
@@ -103,10 +99,10 @@ bool Announcer::Available() {
   if (!tried_) {
     tried_ = true;
     // The program runs elevated: the library comes from System32 only.
-    module_ = LoadLibraryExW(L"uiautomationcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    module_ = LoadSystemLibrary(L"uiautomationcore.dll");
     if (module_ != nullptr) {
-      host_provider_ = Resolve<HostProviderFromHwnd>(module_, "UiaHostProviderFromHwnd");
-      raise_ = Resolve<RaiseNotification>(module_, "UiaRaiseNotificationEvent");
+      host_provider_ = LookUp<HostProviderFromHwnd>(module_, "UiaHostProviderFromHwnd");
+      raise_ = LookUp<RaiseNotification>(module_, "UiaRaiseNotificationEvent");
     }
   }
   return host_provider_ != nullptr && raise_ != nullptr;

@@ -1,3 +1,4 @@
+// Screen readers, high contrast and low vision: names, colours, the scaled picture, announcements.
 #pragma once
 
 #include <windows.h>

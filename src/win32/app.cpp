@@ -1,3 +1,4 @@
+// The program's run: one instance per session, the COM apartment, the window and its form, the loop.
 #include "app.h"
 
 #include <objbase.h>

@@ -1,3 +1,4 @@
+// The program's run: one instance, COM, the window and its form, the message loop.
 #pragma once
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// The two roads of the keyboard's start: through the desktop's shell, or the machine's class key.
 #include "keyboard_start.h"
 
 #include <exdisp.h>
@@ -12,20 +13,6 @@
 namespace ipsetter::win32 {
 
 using Microsoft::WRL::ComPtr;
-
-std::wstring SystemDirectory() {
-  std::wstring path(MAX_PATH, L'\0');
-  UINT length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
-  if (length >= path.size()) {
-    path.resize(length);
-    length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
-  }
-  if (length == 0 || length >= path.size())
-    throw ManagementError(static_cast<std::uint32_t>(HRESULT_FROM_WIN32(GetLastError())),
-                          L"The system directory cannot be found");
-  path.resize(length);
-  return path;
-}
 
 // The desktop's folder view belongs to Explorer, which runs as the desktop user; its Application
 // object starts programs in Explorer's process.

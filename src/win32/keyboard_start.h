@@ -1,3 +1,4 @@
+// Starting the on-screen keyboard as the desktop user, or through the machine's exefile class.
 #pragma once
 
 #include <windows.h>
@@ -11,9 +12,6 @@ namespace ipsetter::win32 {
 // The program runs elevated; what it starts itself runs elevated too. The on-screen keyboard must
 // not: from an elevated keyboard a person at a kiosk reaches other elevated programs (its options
 // and help open dialogs and a browser).
-
-// System32; throws ManagementError when it cannot be found.
-std::wstring SystemDirectory();
 
 // Asks the desktop's shell (Explorer) to open `path` in `folder`, so that the program runs as the
 // desktop user. False where no desktop shell answers (Shell Launcher, Assigned Access) or any

@@ -7,16 +7,24 @@
 
 #include <cstddef>
 
-// MinGW's winnt.h still calls DependentLoadFlags Reserved1; this is the layout Windows reads.
-static_assert(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY64, Reserved1) == 0x4e);
-static_assert(sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64) == 0x70);
+// MinGW's winnt.h still calls DependentLoadFlags Reserved1; these are the layouts Windows reads.
+#ifdef _WIN64
+using LoadConfigDirectory = IMAGE_LOAD_CONFIG_DIRECTORY64;
+static_assert(offsetof(LoadConfigDirectory, Reserved1) == 0x4e);
+static_assert(sizeof(LoadConfigDirectory) == 0x70);
+#else
+using LoadConfigDirectory = IMAGE_LOAD_CONFIG_DIRECTORY32;
+static_assert(offsetof(LoadConfigDirectory, Reserved1) == 0x36);
+static_assert(sizeof(LoadConfigDirectory) == 0x48);
+#endif
 
 namespace {
 
 // SecurityCookie stays 0: it would name a /GS cookie for the loader to seed, and the stack
-// protector's canary is GCC's, seeded by stack_guard.cpp.
-constexpr IMAGE_LOAD_CONFIG_DIRECTORY64 LoadConfig() {
-  IMAGE_LOAD_CONFIG_DIRECTORY64 config{};
+// protector's canary is GCC's, seeded by stack_guard.cpp. On x86 the SEH handler table stays empty
+// too: the image carries NO_SEH.
+constexpr LoadConfigDirectory LoadConfig() {
+  LoadConfigDirectory config{};
   config.Size = sizeof config;
   config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;
   return config;
@@ -24,4 +32,5 @@ constexpr IMAGE_LOAD_CONFIG_DIRECTORY64 LoadConfig() {
 
 }  // namespace
 
-extern "C" const IMAGE_LOAD_CONFIG_DIRECTORY64 _load_config_used = LoadConfig();
+// The linker finds it by this name (with the leading underscore of 32-bit C names on x86).
+extern "C" const LoadConfigDirectory _load_config_used = LoadConfig();

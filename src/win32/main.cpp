@@ -5,6 +5,7 @@
 
 #include "app.h"
 #include "management.h"
+#include "system_folders.h"
 #include "win32_platform.h"
 #include "wmi.h"
 
@@ -23,11 +24,21 @@ class DeferredWmiLocator final : public ipsetter::ManagementLocator {
   std::unique_ptr<ipsetter::ManagementLocator> locator_;
 };
 
+// Before anything loads a DLL: never from the program's folder or the current directory. Windows 7
+// has SetDefaultDllDirectories only with a later update; without it the current directory leaves
+// the search, and the program names what it loads itself by its System32 path.
+void RestrictDllSearch() {
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  const auto set_default = ipsetter::win32::LookUp<SetDefaultDllDirectoriesFunction>(
+      GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+  if (set_default == nullptr || !set_default(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    SetDllDirectoryW(L"");
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // Before anything loads a DLL: never from the program's folder or the current directory.
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  RestrictDllSearch();
   DeferredWmiLocator wmi;
   ipsetter::Win32Platform platform;
   return ipsetter::RunIpsetter(instance, wmi, platform);

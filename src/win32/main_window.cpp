@@ -1,96 +1,23 @@
+// The window class and its message handler, focus, and the peer the form drives.
 #include "main_window.h"
 
-#include <commctrl.h>
-
-#include <cmath>
-
 #include "resource_ids.h"
+#include "window_frame.h"
 
 namespace ipsetter::win32 {
 namespace {
 
-using layout::ControlKind;
-
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 constexpr UINT_PTR kTimerId = static_cast<UINT_PTR>(ControlId::Timer1);
-constexpr int kDefaultDpi = 96;
-
-int SystemColourIndex(layout::SystemColour colour) {
-  switch (colour) {
-    case layout::SystemColour::ButtonShadow:
-      return COLOR_BTNSHADOW;
-    case layout::SystemColour::ButtonText:
-      return COLOR_BTNTEXT;
-    case layout::SystemColour::Window:
-      return COLOR_WINDOW;
-    case layout::SystemColour::WindowText:
-      return COLOR_WINDOWTEXT;
-    case layout::SystemColour::ButtonFace:
-      break;
-  }
-  return COLOR_BTNFACE;
-}
-
-COLORREF ToColorRef(const layout::Colour& colour) {
-  if (colour.source == layout::Colour::Source::Rgb)
-    return RGB(colour.r, colour.g, colour.b);
-  return GetSysColor(SystemColourIndex(colour.system));
-}
-
-bool IsDefault(const layout::Colour& colour) {
-  return colour.source == layout::Colour::Source::Default;
-}
-
-std::wstring WindowText(HWND hwnd) {
-  if (hwnd == nullptr)
-    return {};
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-  const int copied = GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()));
-  text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return text;
-}
-
-struct ChildClass {
-  const wchar_t* name;
-  DWORD style;
-  DWORD ex_style;
-};
-
-ChildClass ClassFor(const layout::Control& c) {
-  // Each control is a group of its own: arrow keys do not wander between buttons.
-  const DWORD tab = c.tab_stop ? WS_TABSTOP | WS_GROUP : 0;
-  switch (c.kind) {
-    case ControlKind::TextBox:
-      return {WC_EDITW, tab | ES_LEFT | ES_AUTOHSCROLL, c.border ? static_cast<DWORD>(WS_EX_CLIENTEDGE) : 0};
-    case ControlKind::Label:
-      return {WC_STATICW, SS_LEFT | SS_NOPREFIX, 0};
-    case ControlKind::CommandButton:
-      return {WC_BUTTONW, tab | BS_PUSHBUTTON | (c.picture ? BS_BITMAP : 0), 0};
-    case ControlKind::CheckBox:
-      // Not automatic: the form owns the value and shows it through ShowCheck.
-      return {WC_BUTTONW, tab | BS_CHECKBOX, 0};
-    case ControlKind::Timer:
-      break;
-  }
-  return {nullptr, 0, 0};
-}
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
+MainWindow::MainWindow(HINSTANCE instance, const DpiFunctions& dpi_functions)
+    : instance_(instance), dpi_functions_(dpi_functions) {}
 
 MainWindow::~MainWindow() {
   form_ = nullptr;
   if (hwnd_ != nullptr)
     DestroyWindow(hwnd_);
-  ReleaseFonts();
-  for (auto& [colour, brush] : brushes_)
-    DeleteObject(brush);
-  if (scaled_keyboard_bitmap_ != nullptr)
-    DeleteObject(scaled_keyboard_bitmap_);
-  if (keyboard_bitmap_ != nullptr)
-    DeleteObject(keyboard_bitmap_);
 }
 
 bool MainWindow::Create() {
@@ -111,85 +38,20 @@ bool MainWindow::Create() {
 
   // Created hidden and empty, the title too (the form gives it), at the size for the system's DPI;
   // resized below only when the window's own DPI turns out another.
-  const SIZE frame = FrameSize(static_cast<int>(GetDpiForSystem()));
+  const SIZE frame = FrameSize(dpi_functions_, SystemDpi(dpi_functions_));
   if (CreateWindowExW(kWindowExStyle, kWindowClassName, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                       frame.cx, frame.cy, nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
-  keyboard_bitmap_ = static_cast<HBITMAP>(
-      LoadImageW(instance_, MAKEINTRESOURCEW(IDB_KEYBOARD), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  resources_.LoadKeyboardPicture(instance_);
   high_contrast_ = high_contrast_source_ && high_contrast_source_();
-  const UINT dpi = GetDpiForWindow(hwnd_);
-  dpi_ = dpi != 0 ? static_cast<int>(dpi) : kDefaultDpi;
-  SizeFrame(dpi_, nullptr);
-  if (!CreateControls(dpi_)) {
+  dpi_ = WindowDpi(dpi_functions_, hwnd_);
+  SizeFrame(hwnd_, dpi_functions_, dpi_, nullptr);
+  if (!controls_.Create(hwnd_, instance_, dpi_, resources_)) {
     DestroyWindow(hwnd_);
     return false;
   }
   return true;
-}
-
-// Each control is made at its place with its font: moving 19 windows afterwards costs a
-// noticeable part of the start.
-bool MainWindow::CreateControls(int dpi) {
-  // The creation order holds the windowed controls only: each has a class.
-  for (const layout::Control* c : layout::CreationOrder()) {
-    const ChildClass cls = ClassFor(*c);
-    const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style;
-    const layout::PixelRect r = layout::ToPixels(*c, dpi);
-    HWND child =
-        CreateWindowExW(cls.ex_style, cls.name, WindowTextOf(c->id), style, r.left, r.top, r.width, r.height,
-                        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c->id)), instance_, nullptr);
-    if (child == nullptr)
-      return false;
-    children_[static_cast<std::size_t>(static_cast<int>(c->id) - kFirstId)] = child;
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), FALSE);
-    if (c->picture)
-      ShowKeyboardPicture(dpi);
-    // No length limit: the control's default stops typing and cuts pastes at 30,000 characters.
-    if (c->kind == ControlKind::TextBox)
-      SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
-  }
-  return true;
-}
-
-// Each goes just before its box in the child order, where screen readers look for a name. Never
-// shown, so never painted: they cost their creation only.
-void MainWindow::CreateHiddenLabels() {
-  if (hwnd_ == nullptr || hidden_labels_made_)
-    return;
-  hidden_labels_made_ = true;
-  int id = kFirstHiddenLabelId;
-  for (const layout::Control* c : layout::CreationOrder()) {
-    const auto text = HiddenLabelText(c->id);
-    HWND box = Child(c->id);
-    if (!text || box == nullptr)
-      continue;
-    // The focus sink's is named after the title, whatever it is by now.
-    const std::wstring shown = c->id == ControlId::txtOver ? WindowText(hwnd_) : *text;
-    HWND label =
-        CreateWindowExW(0, WC_STATICW, shown.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)), instance_, nullptr);
-    if (label == nullptr)
-      continue;
-    HWND before = GetWindow(box, GW_HWNDPREV);
-    SetWindowPos(label, before != nullptr ? before : HWND_TOP, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
-    if (c->id == ControlId::txtOver)
-      sink_label_ = label;
-  }
-}
-
-void MainWindow::ShowKeyboardPicture(int dpi) {
-  HWND button = Child(ControlId::cmdKeyboard);
-  if (button == nullptr || keyboard_bitmap_ == nullptr)
-    return;
-  HBITMAP previous = scaled_keyboard_bitmap_;
-  scaled_keyboard_bitmap_ = ScaledPicture(keyboard_bitmap_, dpi);
-  HBITMAP shown = scaled_keyboard_bitmap_ != nullptr ? scaled_keyboard_bitmap_ : keyboard_bitmap_;
-  SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(shown));
-  if (previous != nullptr)
-    DeleteObject(previous);
 }
 
 void MainWindow::OnColoursChanged() {
@@ -199,124 +61,20 @@ void MainWindow::OnColoursChanged() {
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-void MainWindow::CreateTooltips() {
-  if (hwnd_ == nullptr || tooltip_ != nullptr)
-    return;
-  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
-                             instance_, nullptr);
-  if (tooltip_ == nullptr)
-    return;
-  for (const layout::Control& c : layout::Controls()) {
-    if (c.tooltip == nullptr)
-      continue;
-    TTTOOLINFOW info{};
-    info.cbSize = sizeof(info);
-    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    info.hwnd = hwnd_;
-    info.uId = reinterpret_cast<UINT_PTR>(Child(c.id));
-    info.lpszText = const_cast<wchar_t*>(c.tooltip);
-    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
-  }
-}
-
 int MainWindow::Dpi() const {
   return dpi_;
 }
 
 void MainWindow::ApplyLayout(int dpi, const RECT* suggested) {
   dpi_ = dpi;
-  SizeFrame(dpi, suggested);
-  std::vector<CachedFont> old_fonts = std::move(fonts_);
-  fonts_.clear();
-  for (const layout::Control* c : layout::CreationOrder()) {
-    HWND child = Child(c->id);
-    if (child == nullptr)
-      continue;
-    const layout::PixelRect r = layout::ToPixels(*c, dpi);
-    SetWindowPos(child, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c->font, dpi)), TRUE);
-  }
-  ShowKeyboardPicture(dpi);
-  for (const CachedFont& f : old_fonts)
-    DeleteObject(f.handle);
-}
-
-SIZE MainWindow::FrameSize(int dpi) {
-  RECT frame{0, 0, layout::TwipsToPixels(layout::kClientWidthTwips, dpi),
-             layout::TwipsToPixels(layout::kClientHeightTwips, dpi)};
-  AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi));
-  return {frame.right - frame.left, frame.bottom - frame.top};
-}
-
-void MainWindow::SizeFrame(int dpi, const RECT* suggested) {
-  const int client_width = layout::TwipsToPixels(layout::kClientWidthTwips, dpi);
-  const int client_height = layout::TwipsToPixels(layout::kClientHeightTwips, dpi);
-  const SIZE frame = FrameSize(dpi);
-  int width = frame.cx;
-  int height = frame.cy;
-  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
-  const int x = suggested != nullptr ? suggested->left : 0;
-  const int y = suggested != nullptr ? suggested->top : 0;
-  if (suggested == nullptr)
-    flags |= SWP_NOMOVE;
-  RECT now{};
-  GetWindowRect(hwnd_, &now);
-  if (suggested != nullptr || now.right - now.left != width || now.bottom - now.top != height)
-    SetWindowPos(hwnd_, nullptr, x, y, width, height, flags);
-  // The frame the system really draws decides; correct by what the client area came out as.
-  RECT client{};
-  GetClientRect(hwnd_, &client);
-  if (client.right != client_width || client.bottom != client_height) {
-    width += client_width - client.right;
-    height += client_height - client.bottom;
-    SetWindowPos(hwnd_, nullptr, x, y, width, height, flags);
-  }
-}
-
-HFONT MainWindow::FontFor(const layout::Font& font, int dpi) {
-  for (const CachedFont& f : fonts_) {
-    if (f.font.face == font.face && f.font.points == font.points && f.font.bold == font.bold)
-      return f.handle;
-  }
-  LOGFONTW lf{};
-  lf.lfHeight = -layout::FontHeightPixels(font.points, dpi);
-  lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
-  lf.lfCharSet = DEFAULT_CHARSET;
-  lf.lfQuality = DEFAULT_QUALITY;
-  lf.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-  lstrcpynW(lf.lfFaceName, font.face, LF_FACESIZE);
-  HFONT handle = CreateFontIndirectW(&lf);
-  if (handle != nullptr)
-    fonts_.push_back({font, handle});
-  return handle;
-}
-
-HBRUSH MainWindow::BrushFor(const layout::Colour& colour) {
-  if (colour.source == layout::Colour::Source::System)
-    return GetSysColorBrush(SystemColourIndex(colour.system));
-  const COLORREF rgb = ToColorRef(colour);
-  for (const auto& [known, brush] : brushes_) {
-    if (known == rgb)
-      return brush;
-  }
-  HBRUSH brush = CreateSolidBrush(rgb);
-  if (brush != nullptr)
-    brushes_.emplace_back(rgb, brush);
-  return brush;
-}
-
-void MainWindow::ReleaseFonts() {
-  for (const CachedFont& f : fonts_)
-    DeleteObject(f.handle);
-  fonts_.clear();
+  SizeFrame(hwnd_, dpi_functions_, dpi, suggested);
+  // The old fonts go once every control has its new one.
+  const FontSet old_fonts = resources_.TakeFonts();
+  controls_.Place(dpi, resources_);
 }
 
 HWND MainWindow::Child(ControlId id) const {
-  const int index = static_cast<int>(id) - kFirstId;
-  if (hwnd_ == nullptr || index < 0 || index >= static_cast<int>(children_.size()))
-    return nullptr;
-  return children_[static_cast<std::size_t>(index)];
+  return hwnd_ != nullptr ? controls_.Child(id) : nullptr;
 }
 
 // Messages ------------------------------------------------------------------------------------
@@ -335,9 +93,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;
-    self->tooltip_ = nullptr;
-    self->sink_label_ = nullptr;
-    self->children_.fill(nullptr);
+    self->controls_.Forget();
     return DefWindowProcW(hwnd, message, wparam, lparam);
   }
   try {
@@ -442,7 +198,7 @@ LRESULT MainWindow::OnControlColour(UINT message, WPARAM wparam, LPARAM lparam) 
   if (IsDefault(colours.back))
     return standard;
   SetBkColor(dc, ToColorRef(colours.back));
-  return reinterpret_cast<LRESULT>(BrushFor(colours.back));
+  return reinterpret_cast<LRESULT>(resources_.BrushFor(colours.back));
 }
 
 // The focus comes back to the control that had it when the window was last deactivated, or
@@ -482,8 +238,9 @@ void MainWindow::SetTitle(const std::wstring& title) {
     return;
   SetWindowTextW(hwnd_, title.c_str());
   // The focus sink is named after what the program is doing; every poll repeats the title.
-  if (sink_label_ != nullptr && WindowText(sink_label_) != title)
-    SetWindowTextW(sink_label_, title.c_str());
+  HWND sink_label = controls_.SinkLabel();
+  if (sink_label != nullptr && WindowText(sink_label) != title)
+    SetWindowTextW(sink_label, title.c_str());
 }
 
 void MainWindow::Announce(const std::wstring& text) {
@@ -560,7 +317,7 @@ void MainWindow::SetText(ControlId id, const std::wstring& text) {
     return;
   // A label given the caption it shows would only be drawn again; every poll does that.
   const layout::Control* c = layout::Find(id);
-  if (c != nullptr && c->kind == ControlKind::Label && WindowText(child) == text)
+  if (c != nullptr && c->kind == layout::ControlKind::Label && WindowText(child) == text)
     return;
   SetWindowTextW(child, text.c_str());
 }

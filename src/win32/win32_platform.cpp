@@ -1,3 +1,4 @@
+// The screen, placement, the keyboard's start and sessions on the real system.
 #include "win32_platform.h"
 
 #include <windows.h>
@@ -5,9 +6,11 @@
 #include <string>
 
 #include "accessibility.h"
+#include "dpi.h"
 #include "keyboard_start.h"
 #include "layout.h"
 #include "management.h"
+#include "system_folders.h"
 
 namespace ipsetter {
 namespace {
@@ -21,8 +24,7 @@ namespace {
 int Win32Platform::Dpi() const {
   if (dpi_)
     return dpi_();
-  const UINT dpi = GetDpiForSystem();
-  return dpi != 0 ? static_cast<int>(dpi) : 96;
+  return win32::SystemDpi(win32::DpiFunctions::OfSystem());
 }
 
 double Win32Platform::ScreenWidthTwips() const {
@@ -46,17 +48,21 @@ void Win32Platform::SetWindowPos(std::intptr_t hwnd,
 
 // Only the system directory's copy: an osk.exe planted in the current directory or on PATH must
 // not run. As the desktop user where Explorer answers; else from here, elevated (README, Security).
+// Explorer, a native process, is given System32; this process, under WOW64, reaches the same file
+// through Sysnative.
 void Win32Platform::StartKeyboard() {
   const std::wstring folder = win32::SystemDirectory();
   const std::wstring path = folder + L"\\osk.exe";
+  const std::wstring own_folder = win32::NativeSystemDirectory();
+  const std::wstring own_path = own_folder + L"\\osk.exe";
   // A Windows without the keyboard (a trimmed image): Explorer would say so in a box of its own, and
   // a failed start is to pass silently.
-  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+  if (GetFileAttributesW(own_path.c_str()) == INVALID_FILE_ATTRIBUTES)
     ThrowLastError(L"The on-screen keyboard cannot be started");
   if (StartAsDesktopUser(path, folder))
     return;
   // osk.exe asks for UI access, which CreateProcess refuses (740); the shell starts it.
-  if (!win32::StartThroughMachineClass(path, folder))
+  if (!win32::StartThroughMachineClass(own_path, own_folder))
     ThrowLastError(L"The on-screen keyboard cannot be started");
 }
 

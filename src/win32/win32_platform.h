@@ -1,3 +1,4 @@
+// The real system under the form: the screen, window placement, the keyboard, sessions, contrast.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// WMI over COM: binding, queries, properties and method calls, each failure as a ManagementError.
 #include "wmi.h"
 
 #include <wbemidl.h>

@@ -1,3 +1,4 @@
+// The management service over WMI: COM calls behind the interface the form uses.
 #pragma once
 
 #include <wbemidl.h>

@@ -1,3 +1,4 @@
+// Texts for failure codes: WMI's own spelled out (the system has no text for them), else the system's.
 #include "wmi_errors.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// Texts for the HRESULTs a WMI call can fail with.
 #pragma once
 
 #include <cstdint>

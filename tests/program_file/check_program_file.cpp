@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -107,23 +108,62 @@ void CheckIcon(const wchar_t* path) {
   FreeLibrary(module);
 }
 
+// The layouts of the load configuration, per kind of file: the checker reads either, whatever it
+// was built for.
+struct LoadConfigLayout {
+  WORD magic;
+  const char* kind;
+  DWORD size, dependent_load_flags;
+};
+constexpr LoadConfigLayout kLoadConfigLayouts[] = {
+    {IMAGE_NT_OPTIONAL_HDR64_MAGIC, "PE32+", sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64),
+     offsetof(IMAGE_LOAD_CONFIG_DIRECTORY64, Reserved1)},
+    {IMAGE_NT_OPTIONAL_HDR32_MAGIC, "PE32", sizeof(IMAGE_LOAD_CONFIG_DIRECTORY32),
+     offsetof(IMAGE_LOAD_CONFIG_DIRECTORY32, Reserved1)},
+};
+
+template <typename Headers>
+IMAGE_DATA_DIRECTORY LoadConfigEntry(const BYTE* nt, DWORD* image_size) {
+  const auto& optional = reinterpret_cast<const Headers*>(nt)->OptionalHeader;
+  *image_size = optional.SizeOfImage;
+  return optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+}
+
 // What the loader reads before it resolves the imports: DependentLoadFlags must keep them to System32.
 void CheckLoadConfig(const wchar_t* path) {
   HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   if (!module) return Check(false, "the file maps as an image");
   // The low bits of the handle only mark it as a resource mapping.
   const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) & ~ULONG_PTR{3});
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
-  const bool present = entry.VirtualAddress != 0 && entry.Size >= offsetof(IMAGE_LOAD_CONFIG_DIRECTORY64, EditList) &&
-                       entry.VirtualAddress + entry.Size <= nt->OptionalHeader.SizeOfImage;
-  Check(present, "the file has a load configuration that reaches DependentLoadFlags");
+  const BYTE* nt = base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew;
+  const WORD magic = reinterpret_cast<const IMAGE_NT_HEADERS32*>(nt)->OptionalHeader.Magic;
+  const LoadConfigLayout* layout = nullptr;
+  for (const auto& l : kLoadConfigLayouts)
+    if (l.magic == magic) layout = &l;
+  char what[160];
+  std::snprintf(what, sizeof what, "the file is a PE32 or PE32+ image (magic 0x%x)", magic);
+  Check(layout != nullptr, what);
+  if (!layout) {
+    FreeLibrary(module);
+    return;
+  }
+  DWORD image_size = 0;
+  const IMAGE_DATA_DIRECTORY entry = magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC
+                                         ? LoadConfigEntry<IMAGE_NT_HEADERS64>(nt, &image_size)
+                                         : LoadConfigEntry<IMAGE_NT_HEADERS32>(nt, &image_size);
+  const bool present = entry.VirtualAddress != 0 && entry.Size >= layout->dependent_load_flags + sizeof(WORD) &&
+                       entry.VirtualAddress + entry.Size <= image_size;
+  Check(present, std::string("the file has a load configuration that reaches DependentLoadFlags (") + layout->kind + ")");
   if (present) {
-    const auto* config = reinterpret_cast<const IMAGE_LOAD_CONFIG_DIRECTORY64*>(base + entry.VirtualAddress);
-    char what[128];
-    std::snprintf(what, sizeof what, "load configuration: Size 0x%lx as in the directory, DependentLoadFlags 0x%x",
-                  config->Size, config->Reserved1);
-    Check(config->Size == entry.Size && config->Reserved1 == LOAD_LIBRARY_SEARCH_SYSTEM32,
+    const BYTE* config = base + entry.VirtualAddress;
+    DWORD size = 0;
+    WORD flags = 0;
+    std::memcpy(&size, config, sizeof size);
+    std::memcpy(&flags, config + layout->dependent_load_flags, sizeof flags);
+    std::snprintf(what, sizeof what,
+                  "load configuration (%s): Size 0x%lx as in the directory (0x%lx expected), DependentLoadFlags at 0x%lx: 0x%x",
+                  layout->kind, size, layout->size, layout->dependent_load_flags, flags);
+    Check(size == entry.Size && size == layout->size && flags == LOAD_LIBRARY_SEARCH_SYSTEM32,
           std::string(what) + " (0x800: System32 only)");
   }
   FreeLibrary(module);

@@ -1,5 +1,5 @@
 // Built like the program: shows the stack protector's canary, and that an overflow ends the process.
-//   stack-guard-check guard      prints the canary (hex)
+//   stack-guard-check guard      prints the canary (hex, two digits a byte)
 //   stack-guard-check smash      overruns a local buffer: the process must end with 0xC0000409
 //   stack-guard-check fortify    a checked memcpy past its buffer: the same
 #include <cstdint>
@@ -32,7 +32,8 @@ __attribute__((noinline)) int Fortify(const char* source) {
 int main(int argc, char** argv) {
   static const char kSource[128] = "overrun";
   if (argc == 2 && std::strcmp(argv[1], "guard") == 0) {
-    std::printf("%016llx\n", static_cast<unsigned long long>(__stack_chk_guard));
+    std::printf("%0*llx\n", static_cast<int>(2 * sizeof __stack_chk_guard),
+                static_cast<unsigned long long>(__stack_chk_guard));
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "smash") == 0)

@@ -22,6 +22,7 @@
 #include "layout.h"
 #include "main_window.h"
 #include "simulated_network.h"
+#include "system_folders.h"
 #include "win32_platform.h"
 
 namespace {
@@ -648,9 +649,11 @@ void CheckKeyboardFallback() {
   RegSetValueExW(command, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(recorder.c_str()),
                  static_cast<DWORD>((recorder.size() + 1) * sizeof(wchar_t)));
   DeleteFileW(L"C:\\keyboard-fallback.txt");
-  // Wine has no osk.exe, and the program starts none that is missing.
-  const std::wstring osk = folder + L"\\osk.exe";
-  const bool made_osk = CopyFileW((folder + L"\\cmd.exe").c_str(), osk.c_str(), TRUE) != FALSE;
+  // Wine has no osk.exe, and the program starts none that is missing. A 32-bit program on 64-bit
+  // Windows starts the 64-bit one, through Sysnative.
+  const std::wstring native = ipsetter::win32::NativeSystemDirectory();
+  const std::wstring osk = native + L"\\osk.exe";
+  const bool made_osk = CopyFileW((native + L"\\cmd.exe").c_str(), osk.c_str(), TRUE) != FALSE;
   bool threw = false;
   try {
     shellless.StartKeyboard();
@@ -671,7 +674,7 @@ void CheckKeyboardFallback() {
   RegCloseKey(command);
   while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' '))
     said.pop_back();
-  Check(!threw && said == Narrow(folder + L"\\osk.exe"),
+  Check(!threw && said == Narrow(osk),
         "keyboard without a desktop shell: started through the machine's exefile command", said);
   if (made_osk)
     DeleteFileW(osk.c_str());
@@ -939,6 +942,32 @@ void CheckRunningProgram() {
   Check(!IsWindow(running), "the program ends with its window");
 }
 
+// Windows before 10 1607 has no per-monitor DPI functions: the window takes the system DPI from
+// the screen and the frame its metrics, and is laid out as on the per-monitor road.
+void CheckWithoutPerMonitorDpi(SIZE per_monitor_frame) {
+  std::printf("# without the per-monitor DPI functions\n");
+  ipsetter::sim::SimulatedNetwork network;
+  network.adapters.push_back(StaticAdapter());
+  RecordingPlatform platform;
+  platform.network = &network;
+  ipsetter::win32::MainWindow window(GetModuleHandleW(nullptr), ipsetter::win32::DpiFunctions{});
+  Check(window.Create(), "without per-monitor DPI: window created");
+  platform.SetDpiSource([&window] { return window.Dpi(); });
+  ipsetter::frmIpsetter form(window, platform, network);
+  window.SetForm(&form);
+  form.OnLoad();
+  const int dpi = window.Dpi();
+  Check(dpi == static_cast<int>(GetDpiForSystem()), "without per-monitor DPI: the system's DPI",
+        std::to_string(dpi));
+  RECT outer{};
+  GetWindowRect(window.hwnd(), &outer);
+  Check(outer.right - outer.left == per_monitor_frame.cx && outer.bottom - outer.top == per_monitor_frame.cy,
+        "without per-monitor DPI: the frame's size as with them", RectText(outer));
+  CheckFrame(window, platform, dpi);
+  CheckControls(window.hwnd(), dpi);
+  window.SetForm(nullptr);
+}
+
 }  // namespace
 
 int main() {
@@ -948,6 +977,7 @@ int main() {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
   InitCommonControlsEx(&icc);
+  RECT per_monitor{};
   {
     ipsetter::sim::SimulatedNetwork network;
     network.adapters.push_back(StaticAdapter());
@@ -974,6 +1004,7 @@ int main() {
                 1000.0 * static_cast<double>(after.QuadPart - before.QuadPart) /
                     static_cast<double>(frequency.QuadPart));
     CheckFrame(window, platform, dpi);
+    GetWindowRect(window.hwnd(), &per_monitor);
     CheckControls(window.hwnd(), dpi);
     CheckColours(window);
     CheckTooltips(window.hwnd());
@@ -983,6 +1014,7 @@ int main() {
     CheckClose(window, network);
     window.SetForm(nullptr);
   }
+  CheckWithoutPerMonitorDpi({per_monitor.right - per_monitor.left, per_monitor.bottom - per_monitor.top});
   CheckKeyboardFallback();
   CheckCreationRefused();
   CheckWithoutForm();
